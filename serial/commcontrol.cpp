@@ -1,0 +1,191 @@
+#include "serial/commcontrol.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QRegularExpression>
+
+namespace {
+
+PortFailure portFailure(int number, const QString &description)
+{
+    return PortFailure{number, description, kSourcePort};
+}
+
+} // namespace
+
+CommControl::CommControl(QObject *parent)
+    : CommControl(&makeSerialPortDevice, PortMap(), parent)
+{
+}
+
+CommControl::CommControl(DeviceFactory factory, PortMap map, QObject *parent)
+    : QObject(parent)
+    , m_factory(std::move(factory))
+    , m_map(std::move(map))
+{
+}
+
+// Releasing the port with the window: what was written still goes out.
+CommControl::~CommControl()
+{
+    if (m_device && m_device->isOpen())
+        m_device->close();
+}
+
+std::optional<PortFailure> CommControl::setCommPort(qint16 number)
+{
+    if (portOpen())
+        return portFailure(PortError::OpenFailed,
+                           QStringLiteral("Broj porta se ne menja dok je port otvoren"));
+    if (number < 1)
+        return portFailure(PortError::PortBelowOne,
+                           QStringLiteral("Broj porta mora biti 1 ili veci, a zadat je %1")
+                               .arg(number));
+    m_commPort = number;
+    return std::nullopt;
+}
+
+qint32 CommControl::bitRateOf(const QString &settings)
+{
+    // "<rate>,n,8,1": the rate in plain decimal digits, nothing else around it.
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,10}),[nN],8,1$"));
+    const auto match = form.match(settings);
+    if (!match.hasMatch())
+        return 0;
+    bool ok = false;
+    const qlonglong rate = match.captured(1).toLongLong(&ok);
+    if (!ok || rate < 1 || rate > std::numeric_limits<qint32>::max())
+        return 0;
+    return static_cast<qint32>(rate);
+}
+
+std::optional<PortFailure> CommControl::setSettings(const QString &settings)
+{
+    if (bitRateOf(settings) == 0) {
+        const QString rate = settings.section(QLatin1Char(','), 0, 0);
+        return portFailure(PortError::BadBitRate,
+                           QStringLiteral("Brzina \"%1\" b/s nije prihvacena; upisite ceo "
+                                          "pozitivan broj, npr. 9600")
+                               .arg(rate));
+    }
+    m_settings = settings;
+    return std::nullopt;
+}
+
+namespace {
+
+std::optional<PortFailure> checkBufferSize(qint16 size)
+{
+    if (size < 1)
+        return portFailure(PortError::BadBufferSize,
+                           QStringLiteral("Velicina bafera mora biti pozitivna, a zadata je %1")
+                               .arg(size));
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<PortFailure> CommControl::setInBufferSize(qint16 size)
+{
+    if (auto failure = checkBufferSize(size))
+        return failure;
+    m_inBufferSize = size;
+    return std::nullopt;
+}
+
+std::optional<PortFailure> CommControl::setOutBufferSize(qint16 size)
+{
+    if (auto failure = checkBufferSize(size))
+        return failure;
+    m_outBufferSize = size;
+    return std::nullopt;
+}
+
+std::optional<PortFailure> CommControl::setInputLen(qint16 length)
+{
+    if (length < 0)
+        return portFailure(PortError::BadBufferSize,
+                           QStringLiteral("Duzina citanja ne moze biti negativna (%1)").arg(length));
+    m_inputLen = length;
+    return std::nullopt;
+}
+
+bool CommControl::portOpen() const
+{
+    return m_device && m_device->isOpen();
+}
+
+std::optional<PortFailure> CommControl::setPortOpen(bool open)
+{
+    if (open == portOpen())
+        return std::nullopt;
+
+    if (!open) {
+        auto device = std::move(m_device);
+        m_openDevice.clear();
+        return device->close();
+    }
+
+    const PortLocation where = m_map.locate(m_commPort);
+    if (!where.exists()) {
+        const QString present = where.present.isEmpty()
+                                    ? QStringLiteral("nema ni jednog")
+                                    : where.present.join(QStringLiteral(", "));
+        return portFailure(PortError::NoSuchPort,
+                           QStringLiteral("Port %1 ne postoji (trazeno: %2); postojeci portovi: %3")
+                               .arg(m_commPort)
+                               .arg(where.tried, present));
+    }
+
+    auto device = m_factory();
+    QPointer<CommControl> self(this);
+    device->setBackgroundFailureHandler([self](const PortFailure &failure) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, failure] {
+                if (self)
+                    emit self->failedInBackground(failure);
+            },
+            Qt::QueuedConnection);
+    });
+    if (auto failure = device->open(where.device, bitRateOf(m_settings), m_dtr, m_rts))
+        return failure;
+    m_device = std::move(device);
+    m_openDevice = where.device;
+    return std::nullopt;
+}
+
+std::optional<PortFailure> CommControl::setDTREnable(bool on)
+{
+    m_dtr = on;
+    if (portOpen())
+        return m_device->setDtr(on);
+    return std::nullopt;
+}
+
+std::optional<PortFailure> CommControl::setRTSEnable(bool on)
+{
+    m_rts = on;
+    if (portOpen())
+        return m_device->setRts(on);
+    return std::nullopt;
+}
+
+std::optional<PortFailure> CommControl::setOutput(const QByteArray &bytes)
+{
+    if (!portOpen())
+        return portFailure(PortError::PortClosed,
+                           QStringLiteral("Port nije otvoren; slanje nije moguce"));
+    auto failure = m_device->write(bytes, m_outBufferSize);
+    // A device that failed for good is closed by then; forget it so the next set-up opens anew.
+    if (failure && !m_device->isOpen()) {
+        m_device.reset();
+        m_openDevice.clear();
+    }
+    return failure;
+}
+
+PortLocation CommControl::locate(qint16 number) const
+{
+    return m_map.locate(number);
+}

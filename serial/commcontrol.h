@@ -1,0 +1,78 @@
+#pragma once
+
+#include "serial/portdevice.h"
+#include "serial/portfailure.h"
+#include "serial/portmap.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The window's serial port object. It keeps the properties the send commands rely on (port
+// number, settings text, queue sizes, line flags) whether the port is open or not, and drives one
+// PortDevice per open. Every setter returns the failure it ran into, if any; nothing is shown
+// from here. Calls may come from the window's thread or the sender thread, never at once.
+class CommControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    using DeviceFactory = std::function<std::unique_ptr<PortDevice>()>;
+
+    explicit CommControl(QObject *parent = nullptr); // the system's ports and devices
+    CommControl(DeviceFactory factory, PortMap map, QObject *parent = nullptr);
+    ~CommControl() override;
+
+    qint16 commPort() const { return m_commPort; }
+    std::optional<PortFailure> setCommPort(qint16 number);
+
+    QString settings() const { return m_settings; }
+    std::optional<PortFailure> setSettings(const QString &settings);
+
+    qint16 inBufferSize() const { return m_inBufferSize; }
+    std::optional<PortFailure> setInBufferSize(qint16 size);
+    qint16 outBufferSize() const { return m_outBufferSize; }
+    std::optional<PortFailure> setOutBufferSize(qint16 size);
+    qint16 inputLen() const { return m_inputLen; }
+    std::optional<PortFailure> setInputLen(qint16 length);
+
+    bool portOpen() const;
+    std::optional<PortFailure> setPortOpen(bool open);
+
+    bool DTREnable() const { return m_dtr; }
+    std::optional<PortFailure> setDTREnable(bool on);
+    bool RTSEnable() const { return m_rts; }
+    std::optional<PortFailure> setRTSEnable(bool on);
+
+    // One write of the whole train, bytes unchanged.
+    std::optional<PortFailure> setOutput(const QByteArray &bytes);
+
+    // Where a number leads now (for the window's display); the open device while open.
+    PortLocation locate(qint16 number) const;
+    QString openDevice() const { return m_openDevice; }
+
+    // The bit rate of a settings text "<rate>,n,8,1", or 0 when it is not one we can run.
+    static qint32 bitRateOf(const QString &settings);
+
+signals:
+    // A failure found after the call that caused it returned (a device lost while draining).
+    // Emitted on this object's thread.
+    void failedInBackground(const PortFailure &failure);
+
+private:
+    DeviceFactory m_factory;
+    PortMap m_map;
+    std::unique_ptr<PortDevice> m_device;
+    QString m_openDevice;
+    qint16 m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    qint16 m_inBufferSize = 1024;
+    qint16 m_outBufferSize = 512;
+    qint16 m_inputLen = 0;
+    bool m_dtr = false;
+    bool m_rts = false;
+};
+
+// The real device for this platform (QSerialPort plus the native handle).
+std::unique_ptr<PortDevice> makeSerialPortDevice();

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// A failure of the port layer as the operator sees it: our own number, a description in the
+// operator's language and the name of the layer that raised it. Qt's English error strings
+// never end up in here.
+struct PortFailure
+{
+    int number = 0;
+    QString description;
+    QString source;
+};
+
+// The numbers of the port error report (the README has the table with the descriptions).
+namespace PortError {
+inline constexpr int PortNotANumber = 101;
+inline constexpr int PortOutOfRange = 102;
+inline constexpr int PortBelowOne = 103;
+inline constexpr int BadBitRate = 104;
+inline constexpr int BadSettings = 105;
+inline constexpr int BadBufferSize = 106;
+inline constexpr int NoSuchPort = 201;
+inline constexpr int PortInUse = 202;
+inline constexpr int PermissionDenied = 203;
+inline constexpr int OpenFailed = 204;
+inline constexpr int RateNotAccepted = 205;
+inline constexpr int DeviceGone = 301;
+inline constexpr int QueueFull = 302;
+inline constexpr int WriteFailed = 303;
+inline constexpr int CloseFailed = 304;
+inline constexpr int PortClosed = 305;
+} // namespace PortError
+
+// Source names: the layer that raised a failure.
+inline const QString kSourceWindow = QStringLiteral("VorlaGen");
+inline const QString kSourcePort = QStringLiteral("MSCommPort");
+
+inline constexpr char kPortErrorTitle[] = "Greska !";
+
+// "Greska <n> - <description> - <source>\r\n Pokusajte ponovo !"
+QString portErrorReportText(const PortFailure &failure);

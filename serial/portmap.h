@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Where a port number leads. On Windows N is COM<N>. On Linux an operator's link
+// <config>/vorlagen/com<N> wins; otherwise N counts the serial ports present, ordered ttyS*,
+// ttyUSB*, ttyACM*, then the rest, each by number.
+struct PortLocation
+{
+    qint16 number = 0;
+    QString device;      // the real device, links resolved; empty when there is no such port
+    QString tried;       // what was looked for, for the operator (a link path or a port name)
+    QStringList present; // the ports that exist, for the operator
+    bool exists() const { return !device.isEmpty(); }
+};
+
+class PortMap
+{
+public:
+    // System locations of the serial ports present (as QSerialPortInfo lists them).
+    using Lister = std::function<QStringList()>;
+
+    // The system's ports and the per-user folder ($XDG_CONFIG_HOME/vorlagen).
+    PortMap();
+    PortMap(Lister lister, QString linkFolder);
+
+    PortLocation locate(qint16 number) const;
+
+    // ttyS*, ttyUSB*, ttyACM*, then the rest; each group by the number at its end.
+    static QStringList ordered(QStringList systemLocations);
+    static QString defaultLinkFolder();
+    static QStringList systemPorts();
+
+private:
+    Lister m_lister;
+    QString m_linkFolder;
+};

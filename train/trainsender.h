@@ -1,0 +1,84 @@
+#pragma once
+
+#include "serial/commcontrol.h"
+#include "train/decoder.h"
+#include "train/panel.h"
+#include "train/traintimer.h"
+
+#include <QObject>
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+// The window's logic: the port set-up and close, the line boxes, and the three send commands
+// with the send routine. The window forwards each of its handlers here. Commands run on the
+// window's thread; ticks run on the timer's thread. Both hold one lock while they touch the
+// port or the train, so a send never overlaps a command, and a command that returns has the
+// last word: a tick of an older schedule does nothing. Message boxes are shown only after the
+// lock is released.
+class TrainSender : public QObject
+{
+    Q_OBJECT
+
+public:
+    TrainSender(Panel &panel, CommControl &port, TrainTimer &timer, Messenger &messenger,
+                QObject *parent = nullptr);
+    ~TrainSender() override;
+
+    void Form_Load();
+    void chkDTR_Click();
+    void chkRTS_Click();
+    qint16 SetUpCommPort(); // 0 or -1
+    void CloseCommPort();
+
+    void cmdJednom_Click();
+    void cmdPonavljanje_Click();
+    void cmdStop_Click();
+    // The send routine as a tick runs it: the current train in one write.
+    void timerSlanjePovorki_Timer();
+
+    bool isRepeating() const;
+    qint16 brojBajtova() const;
+    PovorkaBuffer povorka() const;
+    // The bytes the next send puts on the line.
+    QByteArray train() const;
+    // Since the repetition began.
+    quint64 trainsSent() const { return m_sent.load(); }
+    quint64 deadlinesMissed() const;
+
+    // Text to a signed 16-bit integer: decimal digits with an optional sign, spaces around
+    // allowed. Anything else, or a value outside -32768..32767, is no number.
+    static std::optional<qint16> toInteger16(const QString &text);
+    static QString badPeriodMessage(const QString &text);
+
+signals:
+    // A repetition started or ended (also when it ended by a failure).
+    void repeatingChanged(bool repeating);
+
+private:
+    std::optional<PortFailure> setUpLocked();
+    std::optional<PortFailure> closeLocked();
+    std::optional<PortFailure> sendLocked();
+    void tickLocked();
+    void onTimerTick(quint64 schedule);
+    void stopLocked();
+    void setRepeating(bool repeating);
+
+    void report(const PortFailure &failure);
+    void showCritical(const QString &text);
+    void showPendingFailure();
+
+    Panel &m_panel;
+    CommControl &MSCommPort;
+    TrainTimer &timerSlanjePovorki;
+    Messenger &m_messenger;
+
+    mutable std::mutex m_lock;
+    PovorkaBuffer Povorka{};
+    qint16 BrojBajtova = 0;
+    bool m_repeating = false;
+    std::optional<PortFailure> m_pendingFailure; // a tick's failure, shown once, on our thread
+    bool m_inMessage = false;
+    std::atomic<quint64> m_sent{0};
+    quint64 m_missedAtStart = 0;
+};
