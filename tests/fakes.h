@@ -1,0 +1,200 @@
+#pragma once
+
+// Stand-ins for the window's seams: a port device, the timer, the fields and the message boxes.
+
+#include "serial/commcontrol.h"
+#include "train/panel.h"
+#include "train/traintimer.h"
+
+#include <QList>
+#include <QStringList>
+#include <memory>
+
+// What a fake device saw, shared with the test after the device itself is gone.
+struct FakeLine
+{
+    QStringList calls; // "open /dev/x 115200 dtr=1 rts=0", "dtr 0", "write 10", "close"
+    QList<QByteArray> writes;
+    QString openPath;
+    qint32 openRate = 0;
+    bool dtr = false;
+    bool rts = false;
+    bool open = false;
+    std::optional<PortFailure> failOpen;
+    std::optional<PortFailure> failWrite; // once set, writes fail and the device closes itself
+    int opens = 0;
+    int closes = 0;
+};
+
+class FakeDevice : public PortDevice
+{
+public:
+    explicit FakeDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
+
+    std::optional<PortFailure> open(const QString &path, qint32 baudRate, bool dtr,
+                                    bool rts) override
+    {
+        m_line->calls << QStringLiteral("open %1 %2 dtr=%3 rts=%4")
+                             .arg(path)
+                             .arg(baudRate)
+                             .arg(int(dtr))
+                             .arg(int(rts));
+        if (m_line->failOpen)
+            return m_line->failOpen;
+        m_line->openPath = path;
+        m_line->openRate = baudRate;
+        m_line->dtr = dtr;
+        m_line->rts = rts;
+        m_line->open = m_isOpen = true;
+        ++m_line->opens;
+        return std::nullopt;
+    }
+    bool isOpen() const override { return m_isOpen; }
+    std::optional<PortFailure> setDtr(bool on) override
+    {
+        m_line->calls << QStringLiteral("dtr %1").arg(int(on));
+        m_line->dtr = on;
+        return std::nullopt;
+    }
+    std::optional<PortFailure> setRts(bool on) override
+    {
+        m_line->calls << QStringLiteral("rts %1").arg(int(on));
+        m_line->rts = on;
+        return std::nullopt;
+    }
+    std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override
+    {
+        m_line->calls << QStringLiteral("write %1").arg(bytes.size());
+        if (m_line->failWrite) {
+            m_line->open = m_isOpen = false;
+            return m_line->failWrite;
+        }
+        if (bytes.size() > limit)
+            return PortFailure{PortError::QueueFull, QStringLiteral("pun"), kSourcePort};
+        m_line->writes << bytes;
+        return std::nullopt;
+    }
+    qint64 bytesWaiting() const override { return 0; }
+    std::optional<PortFailure> close() override
+    {
+        m_line->calls << QStringLiteral("close");
+        m_line->open = m_isOpen = false;
+        ++m_line->closes;
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<FakeLine> m_line;
+    bool m_isOpen = false;
+};
+
+// A port object over fake devices; every number up to `ports` leads to /dev/fake<N>.
+inline std::unique_ptr<CommControl> makeFakePort(const std::shared_ptr<FakeLine> &line,
+                                                 int ports = 4)
+{
+    PortMap map(
+        [ports] {
+            QStringList list;
+            for (int i = 0; i < ports; ++i)
+                list << QStringLiteral("/dev/ttyUSB%1").arg(i);
+            return list;
+        },
+        QStringLiteral("/nonexistent-vorlagen-links"));
+    return std::make_unique<CommControl>([line] { return std::make_unique<FakeDevice>(line); },
+                                         std::move(map));
+}
+
+// Ticks only when the test says so; remembers every schedule it began.
+class FakeTimer : public TrainTimer
+{
+public:
+    void setTickHandler(TickHandler handler) override { m_handler = std::move(handler); }
+    void setInterval(int milliseconds) override
+    {
+        m_interval = milliseconds;
+        ++m_schedule;
+    }
+    int interval() const override { return m_interval; }
+    void setEnabled(bool enabled) override
+    {
+        m_enabled = enabled;
+        ++m_schedule;
+    }
+    bool isEnabled() const override { return m_enabled; }
+    bool isCurrent(quint64 schedule) const override
+    {
+        return m_enabled && m_interval > 0 && schedule == m_schedule;
+    }
+    quint64 missedDeadlines() const override { return m_missed; }
+
+    // A tick of the running schedule, as the real timer delivers it; false when none is due.
+    bool tick()
+    {
+        if (!m_handler || !m_enabled || m_interval <= 0)
+            return false;
+        m_handler(m_schedule);
+        return true;
+    }
+    // A tick that was due before the last command and arrives after it.
+    void staleTick(quint64 schedule)
+    {
+        if (m_handler)
+            m_handler(schedule);
+    }
+    quint64 schedule() const { return m_schedule; }
+
+    quint64 m_missed = 0;
+
+private:
+    TickHandler m_handler;
+    int m_interval = 0;
+    bool m_enabled = true;
+    quint64 m_schedule = 0;
+};
+
+class FakePanel : public Panel
+{
+public:
+    QString port = QStringLiteral("1");
+    QString rate = QStringLiteral("115200");
+    QString period = QStringLiteral("100");
+    QString train = QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0");
+    int dtr = Unchecked;
+    int rts = Unchecked;
+
+    QString portText() const override { return port; }
+    QString bitRateText() const override { return rate; }
+    QString periodText() const override { return period; }
+    QString trainText() const override { return train; }
+    int dtrState() const override { return dtr; }
+    int rtsState() const override { return rts; }
+    void setDtrState(int state) override { dtr = state; }
+    void setRtsState(int state) override { rts = state; }
+};
+
+struct Box
+{
+    QString kind; // "critical" or "information"
+    QString title;
+    QString text;
+};
+
+class RecordingMessenger : public Messenger
+{
+public:
+    QList<Box> boxes;
+    std::function<void()> whileShown; // runs "inside" the modal box
+
+    void critical(const QString &title, const QString &text) override
+    {
+        boxes.append({QStringLiteral("critical"), title, text});
+        if (whileShown)
+            whileShown();
+    }
+    void information(const QString &title, const QString &text) override
+    {
+        boxes.append({QStringLiteral("information"), title, text});
+        if (whileShown)
+            whileShown();
+    }
+};

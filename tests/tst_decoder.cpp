@@ -1,0 +1,190 @@
+#include "train/decoder.h"
+
+#include <QTest>
+
+class tst_Decoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void token_data();
+    void token();
+    void walk_data();
+    void walk();
+    void byteCountIsOnePerStartedTriple();
+    void terminatingZeroOnlyForRepetition();
+    void shorterWalkKeepsOlderBytes();
+    void limits_data();
+    void limits();
+    void anyTextDecodes_data();
+    void anyTextDecodes();
+};
+
+void tst_Decoder::token_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<int>("value");
+    QTest::newRow("empty") << QString() << 0;
+    QTest::newRow("F0") << QStringLiteral("F0") << 0xF0;
+    QTest::newRow("FF") << QStringLiteral("FF") << 0xFF;
+    QTest::newRow("09") << QStringLiteral("09") << 0x09;
+    QTest::newRow("lower f0 is no digit") << QStringLiteral("f0") << 0x00;
+    QTest::newRow("lower 0f is no digit") << QStringLiteral("0f") << 0x00;
+    QTest::newRow("fF") << QStringLiteral("fF") << 0x0F;
+    QTest::newRow("G7: non-digit high") << QStringLiteral("G7") << 0x07;
+    QTest::newRow("7G: non-digit low") << QStringLiteral("7G") << 0x70;
+    QTest::newRow("lone char is high digit") << QStringLiteral("F") << 0xF0;
+    QTest::newRow("third char never looked at") << QStringLiteral("1AF") << 0x1A;
+    QTest::newRow("non-ASCII") << QString::fromUtf8("\xc4\x8d" "A") << 0x0A;
+    QTest::newRow("digit-like full-width") << QString::fromUtf8("\xef\xbc\x91" "1") << 0x01;
+}
+
+void tst_Decoder::token()
+{
+    QFETCH(QString, token);
+    QFETCH(int, value);
+    const QString before = token;
+    QCOMPARE(int(HexStringToChar(token)), value);
+    QCOMPARE(token, before);
+}
+
+void tst_Decoder::walk_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("default") << QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0")
+                             << QByteArray(10, char(0xF0));
+    QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("FF 00 7E") << QStringLiteral("FF 00 7E") << QByteArray("\xFF\x00\x7E", 3);
+    QTest::newRow("comma separator") << QStringLiteral("1A,2B") << QByteArray("\x1A\x2B", 2);
+    QTest::newRow("dash separator") << QStringLiteral("1A-2B") << QByteArray("\x1A\x2B", 2);
+    QTest::newRow("lower case") << QStringLiteral("f0 0f fF") << QByteArray("\x00\x00\x0F", 3);
+    QTest::newRow("F") << QStringLiteral("F") << QByteArray("\xF0", 1);
+    QTest::newRow("F0 F") << QStringLiteral("F0 F") << QByteArray("\xF0\xF0", 2);
+    QTest::newRow("no separators") << QStringLiteral("F0F0") << QByteArray("\xF0\x00", 2);
+    QTest::newRow("one trailing space") << QStringLiteral("F0 F0 ") << QByteArray("\xF0\xF0", 2);
+    QTest::newRow("two trailing spaces")
+        << QStringLiteral("F0 F0  ") << QByteArray("\xF0\xF0\x00", 3);
+    QTest::newRow("leading space shifts tokens") << QStringLiteral(" F0") << QByteArray("\x0F", 1);
+    // A letter outside the BMP is one character, so it separates like any other.
+    QTest::newRow("emoji separator")
+        << QString::fromUtf8("1A\xf0\x9f\x98\x80" "2B") << QByteArray("\x1A\x2B", 2);
+}
+
+void tst_Decoder::walk()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    PovorkaBuffer povorka{};
+    qint16 count = -1;
+    QVERIFY(!walkTrain(text, Terminator::None, povorka, count));
+    QCOMPARE(int(count), bytes.size());
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(povorka.data()), count), bytes);
+    QCOMPARE(trainByteCount(text), qint64(bytes.size()));
+}
+
+void tst_Decoder::byteCountIsOnePerStartedTriple()
+{
+    for (int n = 0; n <= 40; ++n) {
+        const QString text(n, QLatin1Char('7'));
+        PovorkaBuffer povorka{};
+        qint16 count = 0;
+        QVERIFY(!walkTrain(text, Terminator::None, povorka, count));
+        QCOMPARE(int(count), (n + 2) / 3);
+    }
+}
+
+void tst_Decoder::terminatingZeroOnlyForRepetition()
+{
+    PovorkaBuffer povorka;
+    povorka.fill(0xAA);
+    qint16 count = 0;
+    QVERIFY(!walkTrain(QStringLiteral("11 22"), Terminator::None, povorka, count));
+    QCOMPARE(int(povorka[2]), 0xAA);
+    QVERIFY(!walkTrain(QStringLiteral("11 22"), Terminator::Zero, povorka, count));
+    QCOMPARE(int(count), 2);
+    QCOMPARE(int(povorka[2]), 0);
+
+    povorka.fill(0xAA);
+    QVERIFY(!walkTrain(QString(), Terminator::Zero, povorka, count));
+    QCOMPARE(int(count), 0);
+    QCOMPARE(int(povorka[0]), 0);
+}
+
+void tst_Decoder::shorterWalkKeepsOlderBytes()
+{
+    PovorkaBuffer povorka{};
+    qint16 count = 0;
+    QVERIFY(!walkTrain(QStringLiteral("11 22 33 44"), Terminator::None, povorka, count));
+    QVERIFY(!walkTrain(QStringLiteral("55"), Terminator::None, povorka, count));
+    QCOMPARE(int(count), 1);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(povorka.data()), 4),
+             QByteArray("\x55\x22\x33\x44", 4));
+}
+
+void tst_Decoder::limits_data()
+{
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<bool>("zero");
+    QTest::addColumn<bool>("fits");
+    QTest::newRow("once 1001") << 1001 << false << true;
+    QTest::newRow("once 1002") << 1002 << false << false;
+    QTest::newRow("repeat 1000") << 1000 << true << true;
+    QTest::newRow("repeat 1001") << 1001 << true << false;
+    QTest::newRow("far too long") << 40000 << false << false;
+}
+
+void tst_Decoder::limits()
+{
+    QFETCH(int, bytes);
+    QFETCH(bool, zero);
+    QFETCH(bool, fits);
+    QString text;
+    for (int i = 0; i < bytes; ++i)
+        text += (i % 2 ? QStringLiteral("A5 ") : QStringLiteral("5A "));
+    text.chop(1);
+
+    PovorkaBuffer povorka;
+    povorka.fill(0x33);
+    const PovorkaBuffer before = povorka;
+    qint16 count = 7;
+    const auto refusal =
+        walkTrain(text, zero ? Terminator::Zero : Terminator::None, povorka, count);
+    QCOMPARE(!refusal, fits);
+    if (fits) {
+        QCOMPARE(int(count), bytes);
+        QCOMPARE(int(povorka[size_t(bytes - 1)]), bytes % 2 ? 0x5A : 0xA5);
+        if (zero)
+            QCOMPARE(int(povorka[size_t(bytes)]), 0);
+    } else {
+        // A refused walk changes nothing.
+        QCOMPARE(int(count), 7);
+        QVERIFY(povorka == before);
+        QCOMPARE(refusal->bytes, qint64(bytes));
+        QCOMPARE(refusal->capacity, zero ? 1000 : 1001);
+        QVERIFY(trainTooLongMessage(*refusal).contains(QString::number(bytes)));
+    }
+}
+
+void tst_Decoder::anyTextDecodes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("control characters") << QString::fromLatin1("\x01\x02\t\r\n\x7f", 6);
+    QTest::newRow("nul") << QString(5, QChar(0));
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + QStringLiteral("F0");
+    QTest::newRow("cyrillic") << QString::fromUtf8("\xd0\x96\xd0\x96 F0");
+    QTest::newRow("very long") << QString(200000, QLatin1Char('F'));
+}
+
+void tst_Decoder::anyTextDecodes()
+{
+    QFETCH(QString, text);
+    PovorkaBuffer povorka{};
+    qint16 count = 0;
+    const auto refusal = walkTrain(text, Terminator::Zero, povorka, count);
+    QCOMPARE(bool(refusal), trainByteCount(text) > 1000);
+    (void)HexStringToChar(text);
+}
+
+QTEST_APPLESS_MAIN(tst_Decoder)
+#include "tst_decoder.moc"

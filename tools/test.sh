@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds and runs every test headless: a build with warnings as errors, the same under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and a clang-format check.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+source tools/deps.sh
+vorlagen_ensure_packages clang-format
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== format check"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== build (warnings are errors)"
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLAGEN_WERROR=ON
+cmake --build build/test -j "$jobs"
+ctest --test-dir build/test --output-on-failure -j "$jobs"
+
+echo "== build with AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLAGEN_WERROR=ON \
+      -DVORLAGEN_SANITIZE=ON
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build/asan --output-on-failure -j "$jobs"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "train/traintimer.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// The real window timer. A thread of its own sleeps to absolute deadlines (start + k x interval)
+// and runs the tick handler there, so the period neither drifts nor waits for the window's event
+// loop. A deadline the machine was too late for is skipped and counted, never made up in a burst.
+//
+// Locking: the timer's own mutex is never held while the handler runs, so a handler may take a
+// lock of its owner and then ask isCurrent(); the owner in turn may hold that lock while it calls
+// setInterval/setEnabled. Only setTickHandler must not be called under a lock the handler takes,
+// since it waits for a running tick.
+class PreciseTimer : public TrainTimer
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    PreciseTimer();
+    // Waits for a tick in flight; no tick starts afterwards.
+    ~PreciseTimer() override;
+
+    PreciseTimer(const PreciseTimer &) = delete;
+    PreciseTimer &operator=(const PreciseTimer &) = delete;
+
+    // Called from inside a tick it replaces the handler without waiting (it would wait for
+    // itself). Deadlines that pass while no handler is set are passed over and not counted.
+    void setTickHandler(TickHandler handler) override;
+    void setInterval(int milliseconds) override;
+    int interval() const override;
+    void setEnabled(bool enabled) override;
+    bool isEnabled() const override;
+    bool isCurrent(quint64 schedule) const override;
+    quint64 missedDeadlines() const override { return m_missed.load(); }
+
+    // The deadline after `previous` that is still ahead of `now` (or exactly now), and how many
+    // were passed over to reach it.
+    struct Next
+    {
+        Clock::time_point deadline;
+        quint64 skipped = 0;
+    };
+    static Next nextDeadline(Clock::time_point previous, Clock::duration period,
+                             Clock::time_point now);
+
+private:
+    bool armedLocked() const { return m_enabled && m_interval > 0 && m_handler; }
+    void restartLocked();
+    void run();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    TickHandler m_handler;
+    bool m_inHandler = false;
+    int m_interval = 0;
+    bool m_enabled = true; // as the window timer starts: enabled, interval 0, no ticks
+    quint64 m_schedule = 0;
+    Clock::time_point m_deadline;
+    bool m_quit = false;
+    std::atomic<quint64> m_missed{0};
+    std::thread m_thread; // last: it starts running once everything above is set up
+};
