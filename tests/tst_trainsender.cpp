@@ -1,6 +1,7 @@
 #include "fakes.h"
 #include "train/trainsender.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
