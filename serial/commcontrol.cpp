@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QRegularExpression>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -11,23 +13,53 @@ PortFailure portFailure(int number, const QString &description)
     return PortFailure{number, description, kSourcePort};
 }
 
+// Port objects alive now. A device's background failure comes from its own thread, possibly
+// while the port object is being destroyed on the window's thread; a QPointer alone cannot
+// tell that safely. The serial number keeps a new object at the same address from getting
+// an old device's news.
+struct LivePorts
+{
+    std::mutex mutex;
+    std::map<const CommControl *, quint64> serials;
+    quint64 next = 0;
+};
+
+LivePorts &livePorts()
+{
+    static LivePorts *instance = new LivePorts; // background threads may outlive main()
+    return *instance;
+}
+
+void enlist(const CommControl *port)
+{
+    std::lock_guard lock(livePorts().mutex);
+    livePorts().serials[port] = ++livePorts().next;
+}
+
+void delist(const CommControl *port)
+{
+    std::lock_guard lock(livePorts().mutex);
+    livePorts().serials.erase(port);
+}
+
 } // namespace
 
 CommControl::CommControl(QObject *parent)
     : CommControl(&makeSerialPortDevice, PortMap(), parent)
-{
-}
+{}
 
 CommControl::CommControl(DeviceFactory factory, PortMap map, QObject *parent)
     : QObject(parent)
     , m_factory(std::move(factory))
     , m_map(std::move(map))
 {
+    enlist(this);
 }
 
 // Releasing the port with the window: what was written still goes out.
 CommControl::~CommControl()
 {
+    delist(this);
     if (m_device && m_device->isOpen())
         m_device->close();
 }
@@ -38,9 +70,9 @@ std::optional<PortFailure> CommControl::setCommPort(qint16 number)
         return portFailure(PortError::OpenFailed,
                            QStringLiteral("Broj porta se ne menja dok je port otvoren"));
     if (number < 1)
-        return portFailure(PortError::PortBelowOne,
-                           QStringLiteral("Broj porta mora biti 1 ili veci, a zadat je %1")
-                               .arg(number));
+        return portFailure(
+            PortError::PortBelowOne,
+            QStringLiteral("Broj porta mora biti 1 ili veci, a zadat je %1").arg(number));
     m_commPort = number;
     return std::nullopt;
 }
@@ -77,9 +109,9 @@ namespace {
 std::optional<PortFailure> checkBufferSize(qint16 size)
 {
     if (size < 1)
-        return portFailure(PortError::BadBufferSize,
-                           QStringLiteral("Velicina bafera mora biti pozitivna, a zadata je %1")
-                               .arg(size));
+        return portFailure(
+            PortError::BadBufferSize,
+            QStringLiteral("Velicina bafera mora biti pozitivna, a zadata je %1").arg(size));
     return std::nullopt;
 }
 
@@ -104,8 +136,9 @@ std::optional<PortFailure> CommControl::setOutBufferSize(qint16 size)
 std::optional<PortFailure> CommControl::setInputLen(qint16 length)
 {
     if (length < 0)
-        return portFailure(PortError::BadBufferSize,
-                           QStringLiteral("Duzina citanja ne moze biti negativna (%1)").arg(length));
+        return portFailure(
+            PortError::BadBufferSize,
+            QStringLiteral("Duzina citanja ne moze biti negativna (%1)").arg(length));
     m_inputLen = length;
     return std::nullopt;
 }
@@ -128,9 +161,8 @@ std::optional<PortFailure> CommControl::setPortOpen(bool open)
 
     const PortLocation where = m_map.locate(m_commPort);
     if (!where.exists()) {
-        const QString present = where.present.isEmpty()
-                                    ? QStringLiteral("nema ni jednog")
-                                    : where.present.join(QStringLiteral(", "));
+        const QString present = where.present.isEmpty() ? QStringLiteral("nema ni jednog")
+                                                        : where.present.join(QStringLiteral(", "));
         return portFailure(PortError::NoSuchPort,
                            QStringLiteral("Port %1 ne postoji (trazeno: %2); postojeci portovi: %3")
                                .arg(m_commPort)
@@ -138,10 +170,20 @@ std::optional<PortFailure> CommControl::setPortOpen(bool open)
     }
 
     auto device = m_factory();
-    QPointer<CommControl> self(this);
-    device->setBackgroundFailureHandler([self](const PortFailure &failure) {
+    quint64 serial = 0;
+    {
+        std::lock_guard lock(livePorts().mutex);
+        serial = livePorts().serials[this];
+    }
+    device->setBackgroundFailureHandler([target = this, serial](const PortFailure &failure) {
+        // Posting under the lock: the destructor cannot get past delist() meanwhile.
+        std::lock_guard lock(livePorts().mutex);
+        const auto it = livePorts().serials.find(target);
+        if (it == livePorts().serials.end() || it->second != serial)
+            return;
+        QPointer<CommControl> self(target);
         QMetaObject::invokeMethod(
-            self.data(),
+            target,
             [self, failure] {
                 if (self)
                     emit self->failedInBackground(failure);

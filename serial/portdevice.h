@@ -36,8 +36,8 @@ public:
 
     // Closes without discarding anything: everything written still reaches the line. Returns at
     // once; the drain goes on in the background, also after the device object is destroyed.
-    // Destroying an open device closes it the same way. A failure that the close can tell at once is
-    // returned; one found later during the drain goes to the handler given to the device.
+    // Destroying an open device closes it the same way. A failure that the close can tell at once
+    // is returned; one found later during the drain goes to the handler given to the device.
     virtual std::optional<PortFailure> close() = 0;
 
     // Where a failure found after close() returned goes (a device that vanished while draining).

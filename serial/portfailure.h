@@ -30,6 +30,7 @@ inline constexpr int QueueFull = 302;
 inline constexpr int WriteFailed = 303;
 inline constexpr int CloseFailed = 304;
 inline constexpr int PortClosed = 305;
+inline constexpr int LinesFailed = 306;
 } // namespace PortError
 
 // Source names: the layer that raised a failure.

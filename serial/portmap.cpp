@@ -1,1 +1,133 @@
-// placeholder, replaced by the port-layer work
+#include "serial/portmap.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <QStandardPaths>
+#include <algorithm>
+#include <limits>
+#include <tuple>
+
+namespace {
+
+// The sort key of a system location: its group, the name before the trailing number, the number.
+struct PortKey
+{
+    int group = 0;
+    QString stem;
+    qlonglong number = -1;
+    QString name;
+};
+
+PortKey keyOf(const QString &location)
+{
+    static const QRegularExpression tail(QStringLiteral("^(.*?)([0-9]+)$"));
+    PortKey key;
+    key.name = QFileInfo(location).fileName();
+    const auto match = tail.match(key.name);
+    key.stem = match.hasMatch() ? match.captured(1) : key.name;
+    if (match.hasMatch()) {
+        bool ok = false;
+        key.number = match.captured(2).toLongLong(&ok);
+        if (!ok)
+            key.number = std::numeric_limits<qlonglong>::max();
+    }
+    if (key.stem == QLatin1String("ttyS"))
+        key.group = 0;
+    else if (key.stem == QLatin1String("ttyUSB"))
+        key.group = 1;
+    else if (key.stem == QLatin1String("ttyACM"))
+        key.group = 2;
+    else
+        key.group = 3;
+    return key;
+}
+
+// The real device behind a name; a name that leads nowhere stays as it is, so the open can say
+// what was missing.
+QString resolved(const QString &path)
+{
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? path : real;
+}
+
+} // namespace
+
+PortMap::PortMap()
+    : PortMap(&PortMap::systemPorts, QString())
+{}
+
+// An empty folder means the per-user default, looked up at every call so that a link made while
+// the program runs counts at the next set-up.
+PortMap::PortMap(Lister lister, QString linkFolder)
+    : m_lister(std::move(lister))
+    , m_linkFolder(std::move(linkFolder))
+{}
+
+QString PortMap::defaultLinkFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/vorlagen");
+}
+
+QStringList PortMap::systemPorts()
+{
+    QStringList locations;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        locations << info.systemLocation();
+    return locations;
+}
+
+QStringList PortMap::ordered(QStringList systemLocations)
+{
+    std::vector<std::pair<PortKey, QString>> keyed;
+    keyed.reserve(systemLocations.size());
+    for (const QString &location : systemLocations)
+        keyed.emplace_back(keyOf(location), location);
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        const PortKey &x = a.first;
+        const PortKey &y = b.first;
+        return std::tie(x.group, x.stem, x.number, x.name) <
+               std::tie(y.group, y.stem, y.number, y.name);
+    });
+    systemLocations.clear();
+    for (const auto &entry : keyed)
+        systemLocations << entry.second;
+    return systemLocations;
+}
+
+PortLocation PortMap::locate(qint16 number) const
+{
+    PortLocation where;
+    where.number = number;
+    where.present = ordered(m_lister ? m_lister() : QStringList());
+    if (number < 1) {
+        where.tried = QStringLiteral("broj %1").arg(number);
+        return where;
+    }
+
+#ifdef Q_OS_WIN
+    // COM<N> is the device; whether it is there the open tells.
+    where.device = QStringLiteral("COM%1").arg(number);
+    where.tried = where.device;
+#else
+    const QString folder = m_linkFolder.isEmpty() ? defaultLinkFolder() : m_linkFolder;
+    const QString link = QDir(folder).filePath(QStringLiteral("com%1").arg(number));
+    const QFileInfo linkInfo(link);
+    if (linkInfo.isSymLink() || linkInfo.exists()) {
+        // The operator named this number; a link to nowhere is a missing port, not a reason to
+        // fall back to counting.
+        where.device = linkInfo.canonicalFilePath();
+        where.tried = linkInfo.isSymLink()
+                          ? QStringLiteral("%1 -> %2").arg(link, linkInfo.symLinkTarget())
+                          : link;
+        return where;
+    }
+    if (number <= where.present.size())
+        where.device = resolved(where.present.at(number - 1));
+    where.tried = QStringLiteral("%1 ili %2. prisutan port").arg(link).arg(number);
+#endif
+    return where;
+}

@@ -1,0 +1,607 @@
+#include "serial/serialportdevice.h"
+
+#include "serial/commcontrol.h"
+#include "serial/nativeline.h"
+
+#include <QMetaObject>
+#include <QSerialPort>
+#include <QThread>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+// How a device lives (one SerialLine per open device, shared by the SerialPortDevice that
+// opened it, a per-process registry keyed by the resolved path, and one worker thread):
+//
+// - Writes go straight to the driver with one non-blocking write while nothing of ours is
+//   queued; whatever the driver does not take waits in our queue, and the worker pushes it out
+//   in order as the driver makes room. Our queue plus the driver's never exceeds the caller's
+//   limit. Writes never touch the QSerialPort object, so any thread may make them.
+// - close() only marks the line released and returns. The worker pushes the rest of our queue,
+//   drains the driver, and then posts the final QSerialPort::close() to the thread that opened
+//   the port (QSerialPort is a QObject of that thread).
+// - An open of a path whose line is released but not yet closed takes that line over instead of
+//   opening the device a second time (which would fail on our own lock): nothing already
+//   written is lost or reordered. A different rate is queued as a step of its own behind the
+//   bytes still waiting; the worker drains the line before it applies the rate, and new bytes
+//   queue behind it.
+// - A device that fails (hang-up, unplugged) is marked gone once. The owner learns it from its
+//   next call; a released line tells the background failure handler. The worker then has the
+//   port closed.
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kWaitSliceMs = 50;
+constexpr auto kExitGrace = 2s;
+
+PortFailure portFailure(int number, const QString &description)
+{
+    return PortFailure{number, description, kSourcePort};
+}
+
+PortFailure goneFailure(const QString &path, qint64 lost)
+{
+    QString text = QStringLiteral("Uredjaj %1 je nestao ili se prekinuo (iskljucen kabl ili "
+                                  "adapter?); port je zatvoren")
+                       .arg(path);
+    if (lost > 0)
+        text += QStringLiteral(", %1 bajtova nije poslato").arg(lost);
+    return portFailure(PortError::DeviceGone, text);
+}
+
+PortFailure rateFailure(const QString &path, qint32 rate, qint32 applied)
+{
+    QString text = QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path).arg(rate);
+    if (applied > 0 && applied != rate)
+        text += QStringLiteral(" (najbliza koju daje je %1 b/s)").arg(applied);
+    return portFailure(PortError::RateNotAccepted,
+                       text + QStringLiteral("; izaberite drugu brzinu"));
+}
+
+// A rate counts as applied when the device runs within 1 % of it; more than that garbles the
+// framing at the other end.
+bool closeEnough(qint32 rate, qint32 applied)
+{
+    return qAbs(qint64(applied) - qint64(rate)) * 100 <= qint64(rate);
+}
+
+struct Segment
+{
+    qint32 rate = 0; // applied once everything before has left the line; 0 = no change
+    QByteArray bytes;
+    qint64 offset = 0; // bytes already handed to the driver
+};
+
+} // namespace
+
+class SerialLine : public std::enable_shared_from_this<SerialLine>
+{
+public:
+    enum class State { Owned, Released, Gone, Closed };
+
+    SerialLine(QString path, QSerialPort *port, qint32 rate, PortDevice::FailureHandler handler)
+        : m_path(std::move(path))
+        , m_port(port)
+        , m_native(port->handle())
+        , m_rate(rate)
+        , m_handler(std::move(handler))
+    {}
+
+    const QString &path() const { return m_path; }
+    NativeLine &native() { return m_native; }
+
+    void start()
+    {
+        std::thread([self = shared_from_this()] { self->run(); }).detach();
+    }
+
+    // Under the registry lock. False when the line cannot be taken over.
+    bool reclaim(qint32 rate, PortDevice::FailureHandler handler)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state != State::Released)
+            return false;
+        m_state = State::Owned;
+        m_handler = std::move(handler);
+        m_drained = false;
+        m_finalizePosted = false;
+        if (rate != m_rate) {
+            m_queue.push_back(Segment{rate, {}, 0});
+            m_rate = rate;
+        }
+        m_wake.notify_all();
+        return true;
+    }
+
+    State state() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_state;
+    }
+
+    std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit)
+    {
+        std::unique_lock lock(m_mutex);
+        if (auto failure = ownerFailureLocked())
+            return failure;
+        const qint64 waiting = m_queuedBytes + m_native.queued();
+        if (waiting + bytes.size() > limit)
+            return portFailure(PortError::QueueFull,
+                               QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a "
+                                              "%3 novih ne staje u %4; povorka nije poslata")
+                                   .arg(m_path)
+                                   .arg(waiting)
+                                   .arg(bytes.size())
+                                   .arg(limit));
+        if (bytes.isEmpty())
+            return std::nullopt;
+
+        qint64 taken = 0;
+        if (m_queue.empty()) {
+            const NativeLine::Pushed pushed = m_native.push(bytes.constData(), bytes.size());
+            taken = pushed.bytes;
+            if (taken > 0) {
+                ++m_directWrites;
+                m_drained = false;
+            }
+            if (pushed.status == NativeLine::Status::Gone) {
+                failLocked(lock, bytes.size() - taken);
+                return ownerFailureLocked();
+            }
+            if (pushed.status != NativeLine::Status::Ok &&
+                pushed.status != NativeLine::Status::WouldBlock && taken == 0)
+                return portFailure(PortError::WriteFailed,
+                                   QStringLiteral("Upis na %1 nije uspeo (greska sistema %2); "
+                                                  "nista nije poslato")
+                                       .arg(m_path)
+                                       .arg(m_native.lastError()));
+        }
+        if (taken < bytes.size()) {
+            if (m_queue.empty())
+                m_queue.push_back(Segment{});
+            m_queue.back().bytes.append(bytes.constData() + taken, bytes.size() - taken);
+            m_queuedBytes += bytes.size() - taken;
+            m_drained = false;
+            m_wake.notify_all();
+        }
+        return std::nullopt;
+    }
+
+    std::optional<PortFailure> setModemLine(NativeLine::ModemLine which, bool on)
+    {
+        std::unique_lock lock(m_mutex);
+        if (auto failure = ownerFailureLocked())
+            return failure;
+        switch (m_native.setModemLine(which, on)) {
+        case NativeLine::Status::Ok:
+        case NativeLine::Status::Unsupported: // no modem lines (a pseudo-terminal)
+            return std::nullopt;
+        case NativeLine::Status::Gone:
+            failLocked(lock, 0);
+            return ownerFailureLocked();
+        default:
+            return portFailure(PortError::LinesFailed,
+                               QStringLiteral("Linije %1 na %2 nije moguce postaviti (greska "
+                                              "sistema %3)")
+                                   .arg(which == NativeLine::ModemLine::Dtr ? QStringLiteral("DTR")
+                                                                            : QStringLiteral("RTS"),
+                                        m_path)
+                                   .arg(m_native.lastError()));
+        }
+    }
+
+    qint64 waiting() const
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state == State::Gone || m_state == State::Closed)
+            return 0;
+        return m_queuedBytes + m_native.queued();
+    }
+
+    qint64 queuedBytes() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_queuedBytes;
+    }
+
+    // The owner lets go. A failure not yet told to the owner comes back now.
+    std::optional<PortFailure> release()
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto failure = ownerFailureLocked())
+            return failure;
+        if (m_state == State::Owned) {
+            m_state = State::Released;
+            m_drained = false;
+            m_wake.notify_all();
+        }
+        return std::nullopt;
+    }
+
+    // Closes the QSerialPort for good, on its own thread. Does nothing when the line was taken
+    // over again or still has work to do. Returns whether it closed the port.
+    bool finalize(bool fromEvent);
+
+private:
+    // The failure the owner has not heard of yet, if any; Gone lines report once.
+    std::optional<PortFailure> ownerFailureLocked()
+    {
+        if (m_ownerFailure) {
+            auto failure = std::move(m_ownerFailure);
+            m_ownerFailure.reset();
+            return failure;
+        }
+        if (m_state == State::Gone || m_state == State::Closed)
+            return goneFailure(m_path, 0);
+        return std::nullopt;
+    }
+
+    // The device is dead: drop what waits, tell the owner (next call) or the handler (now).
+    void failLocked(std::unique_lock<std::mutex> &lock, qint64 alsoLost)
+    {
+        if (m_state == State::Gone || m_state == State::Closed)
+            return;
+        const qint64 lost = alsoLost + m_queuedBytes + m_native.queued();
+        const bool owned = m_state == State::Owned;
+        m_queue.clear();
+        m_queuedBytes = 0;
+        m_state = State::Gone;
+        m_wake.notify_all();
+        const PortFailure failure = goneFailure(m_path, lost);
+        tellLocked(lock, owned, failure);
+    }
+
+    void tellLocked(std::unique_lock<std::mutex> &lock, bool owned, const PortFailure &failure)
+    {
+        if (owned) {
+            if (!m_ownerFailure)
+                m_ownerFailure = failure;
+            return;
+        }
+        const auto handler = m_handler;
+        if (!handler)
+            return;
+        lock.unlock();
+        handler(failure);
+        lock.lock();
+    }
+
+    void postFinalizeLocked()
+    {
+        if (m_finalizePosted || !m_port)
+            return;
+        m_finalizePosted = true;
+        QMetaObject::invokeMethod(
+            m_port, [self = shared_from_this()] { self->finalize(true); }, Qt::QueuedConnection);
+    }
+
+    void run();
+
+    const QString m_path;
+    QSerialPort *m_port; // lives on the thread that opened it; closed there
+    NativeLine m_native;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    State m_state = State::Owned;
+    std::deque<Segment> m_queue;
+    qint64 m_queuedBytes = 0;
+    qint32 m_rate;              // the rate once the queue is through
+    quint64 m_directWrites = 0; // tells the worker that bytes arrived during a drain
+    bool m_drained = false;
+    bool m_finalizePosted = false;
+    std::optional<PortFailure> m_ownerFailure;
+    PortDevice::FailureHandler m_handler;
+};
+
+namespace {
+
+// Lines that are open or draining, by resolved path. Never destroyed: workers may outlive main().
+struct Registry
+{
+    std::mutex mutex;
+    std::map<QString, std::shared_ptr<SerialLine>> lines;
+};
+
+Registry &registry()
+{
+    static Registry *instance = new Registry;
+    return *instance;
+}
+
+// At process exit our own queue is handed to the driver if that is quick; the driver drains
+// what it holds on its own.
+void pushOutBeforeExit()
+{
+    const auto deadline = std::chrono::steady_clock::now() + kExitGrace;
+    for (;;) {
+        bool waiting = false;
+        {
+            std::lock_guard lock(registry().mutex);
+            for (const auto &entry : registry().lines)
+                waiting = waiting || entry.second->queuedBytes() > 0;
+        }
+        if (!waiting || std::chrono::steady_clock::now() >= deadline)
+            return;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+void registerExitHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit(&pushOutBeforeExit); });
+}
+
+} // namespace
+
+bool SerialLine::finalize(bool fromEvent)
+{
+    QSerialPort *port = nullptr;
+    {
+        std::lock_guard registryLock(registry().mutex);
+        std::lock_guard lock(m_mutex);
+        const bool done =
+            m_state == State::Gone || (m_state == State::Released && m_drained && m_queue.empty());
+        if (!done || !m_finalizePosted || !m_port)
+            return false;
+        if (!fromEvent && m_port->thread() != QThread::currentThread())
+            return false;
+        m_state = State::Closed;
+        const auto it = registry().lines.find(m_path);
+        if (it != registry().lines.end() && it->second.get() == this)
+            registry().lines.erase(it);
+        port = std::exchange(m_port, nullptr);
+        m_wake.notify_all();
+    }
+    port->close();
+    if (fromEvent)
+        port->deleteLater();
+    else
+        delete port;
+    return true;
+}
+
+void SerialLine::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_state == State::Closed)
+            return;
+        if (m_state == State::Gone) {
+            postFinalizeLocked();
+            m_wake.wait(lock);
+            continue;
+        }
+        if (!m_queue.empty()) {
+            if (m_queue.front().rate != 0) {
+                // A rate queued by a later open: everything before it leaves at the old rate.
+                lock.unlock();
+                const NativeLine::Status drained = m_native.drain();
+                lock.lock();
+                if (drained == NativeLine::Status::Gone) {
+                    failLocked(lock, 0);
+                    continue;
+                }
+                if (m_queue.empty())
+                    continue; // dropped meanwhile
+                const qint32 rate = std::exchange(m_queue.front().rate, 0);
+                qint32 applied = 0;
+                const NativeLine::Status set = m_native.setRate(rate, &applied);
+                if (set != NativeLine::Status::Ok || !closeEnough(rate, applied))
+                    tellLocked(lock, m_state == State::Owned, rateFailure(m_path, rate, applied));
+                if (!m_queue.empty() && m_queue.front().rate == 0 &&
+                    m_queue.front().offset == m_queue.front().bytes.size())
+                    m_queue.pop_front();
+                continue;
+            }
+            lock.unlock();
+            const NativeLine::Status ready = m_native.waitWritable(kWaitSliceMs);
+            lock.lock();
+            if (ready == NativeLine::Status::Gone) {
+                failLocked(lock, 0);
+                continue;
+            }
+            if (m_queue.empty() || m_queue.front().rate != 0)
+                continue;
+            Segment &front = m_queue.front();
+            const NativeLine::Pushed pushed = m_native.push(front.bytes.constData() + front.offset,
+                                                            front.bytes.size() - front.offset);
+            front.offset += pushed.bytes;
+            m_queuedBytes -= pushed.bytes;
+            if (front.offset == front.bytes.size())
+                m_queue.pop_front();
+            if (pushed.status != NativeLine::Status::Ok &&
+                pushed.status != NativeLine::Status::WouldBlock)
+                failLocked(lock, 0); // a write error that does not pass would spin here
+            continue;
+        }
+        if (m_state == State::Released && !m_drained) {
+            const quint64 before = m_directWrites;
+            lock.unlock();
+            const NativeLine::Status drained = m_native.drain();
+            lock.lock();
+            if (drained == NativeLine::Status::Gone) {
+                failLocked(lock, 0);
+                continue;
+            }
+            if (m_state == State::Released && m_queue.empty() && m_directWrites == before)
+                m_drained = true;
+            continue;
+        }
+        if (m_state == State::Released && m_drained)
+            postFinalizeLocked();
+        m_wake.wait(lock);
+    }
+}
+
+SerialPortDevice::SerialPortDevice() = default;
+
+// Program exit or a window that goes away: the same close, nothing discarded.
+SerialPortDevice::~SerialPortDevice()
+{
+    if (m_line)
+        close();
+}
+
+std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 baudRate, bool dtr,
+                                                  bool rts)
+{
+    if (m_line)
+        return portFailure(PortError::OpenFailed,
+                           QStringLiteral("Port %1 je vec otvoren").arg(m_line->path()));
+    if (baudRate < 1)
+        return rateFailure(path, baudRate, 0);
+
+    std::unique_lock registryLock(registry().mutex);
+    std::shared_ptr<SerialLine> line;
+    const auto it = registry().lines.find(path);
+    if (it != registry().lines.end()) {
+        line = it->second;
+        if (!line->reclaim(baudRate, m_handler)) {
+            // Gone and waiting for its close on the opening thread: do it now if this is that
+            // thread (no worker touches a gone line any more), otherwise the port is busy.
+            registryLock.unlock();
+            if (line->state() == SerialLine::State::Owned || !line->finalize(false))
+                return portFailure(
+                    PortError::PortInUse,
+                    line->state() == SerialLine::State::Owned
+                        ? QStringLiteral("Port %1 je vec otvoren u ovom programu").arg(path)
+                        : QStringLiteral("Port %1 se jos zatvara; pokusajte ponovo za trenutak")
+                              .arg(path));
+            return open(path, baudRate, dtr, rts);
+        }
+    } else {
+        if (NativeLine::accessDenied(path))
+            return portFailure(PortError::PermissionDenied,
+                               QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte "
+                                              "korisnika u grupu dialout (sudo usermod -aG "
+                                              "dialout $USER), pa se odjavite i ponovo prijavite")
+                                   .arg(path));
+        auto port = std::make_unique<QSerialPort>();
+        port->setPortName(path);
+        port->setDataBits(QSerialPort::Data8);
+        port->setParity(QSerialPort::NoParity);
+        port->setStopBits(QSerialPort::OneStop);
+        port->setFlowControl(QSerialPort::NoFlowControl);
+        // Write only: with nothing to read, a hung-up device cannot flood us with read errors.
+        if (!port->open(QIODevice::WriteOnly)) {
+            switch (NativeLine::openFailureNumber(path, port->error())) {
+            case PortError::NoSuchPort:
+                return portFailure(PortError::NoSuchPort,
+                                   QStringLiteral("Uredjaj %1 ne postoji; proverite da li je "
+                                                  "prikljucen")
+                                       .arg(path));
+            case PortError::PermissionDenied:
+                return portFailure(PortError::PermissionDenied,
+                                   QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte "
+                                                  "korisnika u grupu dialout")
+                                       .arg(path));
+            case PortError::PortInUse:
+                return portFailure(PortError::PortInUse,
+                                   QStringLiteral("Port %1 je zauzet: koristi ga drugi program "
+                                                  "ili drugi primerak ovog programa")
+                                       .arg(path));
+            default:
+                return portFailure(PortError::OpenFailed,
+                                   QStringLiteral("Uredjaj %1 nije moguce otvoriti kao serijski "
+                                                  "port")
+                                       .arg(path));
+            }
+        }
+        line = std::make_shared<SerialLine>(path, port.get(), baudRate, m_handler);
+        line->native().claimExclusive();
+        qint32 applied = 0;
+        const NativeLine::Status rated = line->native().setRate(baudRate, &applied);
+        if (rated != NativeLine::Status::Ok || !closeEnough(baudRate, applied)) {
+            port->close();
+            return rateFailure(path, baudRate, rated == NativeLine::Status::Ok ? applied : 0);
+        }
+        port.release(); // the line closes it from now on
+        registry().lines.emplace(path, line);
+        registerExitHandler();
+        line->start();
+    }
+    registryLock.unlock();
+
+    // The kernel raised both lines at the open; now they follow the flags.
+    m_line = line;
+    auto failure = setDtr(dtr);
+    if (!failure)
+        failure = setRts(rts);
+    if (failure && m_line) {
+        m_line->release();
+        m_line.reset();
+    }
+    return failure;
+}
+
+bool SerialPortDevice::isOpen() const
+{
+    return m_line != nullptr;
+}
+
+std::optional<PortFailure> SerialPortDevice::forgetIfGone(std::optional<PortFailure> failure)
+{
+    if (failure && failure->number == PortError::DeviceGone)
+        m_line.reset();
+    return failure;
+}
+
+std::optional<PortFailure> SerialPortDevice::setDtr(bool on)
+{
+    if (!m_line)
+        return std::nullopt;
+    return forgetIfGone(m_line->setModemLine(NativeLine::ModemLine::Dtr, on));
+}
+
+std::optional<PortFailure> SerialPortDevice::setRts(bool on)
+{
+    if (!m_line)
+        return std::nullopt;
+    return forgetIfGone(m_line->setModemLine(NativeLine::ModemLine::Rts, on));
+}
+
+std::optional<PortFailure> SerialPortDevice::write(const QByteArray &bytes, qint64 limit)
+{
+    if (!m_line)
+        return portFailure(PortError::PortClosed,
+                           QStringLiteral("Port nije otvoren; slanje nije moguce"));
+    return forgetIfGone(m_line->write(bytes, limit));
+}
+
+qint64 SerialPortDevice::bytesWaiting() const
+{
+    return m_line ? m_line->waiting() : 0;
+}
+
+std::optional<PortFailure> SerialPortDevice::close()
+{
+    if (!m_line)
+        return std::nullopt;
+    const auto line = std::move(m_line);
+    m_line.reset();
+    return line->release();
+}
+
+void SerialPortDevice::setBackgroundFailureHandler(FailureHandler handler)
+{
+    m_handler = std::move(handler);
+}
+
+int SerialPortDevice::linesInUse()
+{
+    std::lock_guard lock(registry().mutex);
+    return int(registry().lines.size());
+}
+
+std::unique_ptr<PortDevice> makeSerialPortDevice()
+{
+    return std::make_unique<SerialPortDevice>();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "serial/portdevice.h"
+
+#include <memory>
+
+class SerialLine;
+
+// The real device: QSerialPort opens and configures it (8N1, no flow control, write only, its
+// lock file), the native handle does the rest (see NativeLine). One open device is a
+// SerialLine, shared with a background worker that pushes what the driver could not take at
+// once and drains the line after a close; see serialportdevice.cpp for how a close and a new
+// open of the same device meet.
+class SerialPortDevice : public PortDevice
+{
+public:
+    SerialPortDevice();
+    ~SerialPortDevice() override;
+    SerialPortDevice(const SerialPortDevice &) = delete;
+    SerialPortDevice &operator=(const SerialPortDevice &) = delete;
+
+    std::optional<PortFailure> open(const QString &path, qint32 baudRate, bool dtr,
+                                    bool rts) override;
+    bool isOpen() const override;
+    std::optional<PortFailure> setDtr(bool on) override;
+    std::optional<PortFailure> setRts(bool on) override;
+    std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override;
+    qint64 bytesWaiting() const override;
+    std::optional<PortFailure> close() override;
+    void setBackgroundFailureHandler(FailureHandler handler) override;
+
+    // Devices of this process that are open or still draining (closed for good once they are
+    // no longer counted).
+    static int linesInUse();
+
+private:
+    std::optional<PortFailure> forgetIfGone(std::optional<PortFailure> failure);
+
+    std::shared_ptr<SerialLine> m_line;
+    FailureHandler m_handler;
+};
