@@ -1,0 +1,392 @@
+#include "app/vorlagen.h"
+
+#include "app/linepreview.h"
+
+#include "train/precisetimer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <limits>
+
+namespace {
+
+// Client area in twips.
+constexpr int kClientWidth = 8715;
+constexpr int kClientHeight = 3855;
+
+// Left, top, width, height in twips, converted to pixels.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(VorlaGen::px(left), VorlaGen::px(top), VorlaGen::px(width), VorlaGen::px(height));
+}
+
+template<typename T> T *control(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *widget = new T(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+{
+    auto *widget = control<QLabel>(parent, name, geometry);
+    widget->setText(text);
+    widget->setTextFormat(Qt::PlainText);
+    // The caption sits at the top of its box, as the layout was drawn.
+    widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return widget;
+}
+
+QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+{
+    auto *widget = control<QLineEdit>(parent, name, geometry);
+    // No length limit: Qt's default stops at 32767 characters.
+    widget->setMaxLength(std::numeric_limits<int>::max());
+    widget->setText(text);
+    return widget;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+{
+    auto *widget = control<QPushButton>(parent, name, geometry);
+    widget->setText(text);
+    // Enter and Esc mean nothing in this window: no button may become the default one.
+    widget->setAutoDefault(false);
+    widget->setDefault(false);
+    return widget;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &title, const QRect &geometry)
+{
+    auto *widget = control<QGroupBox>(parent, name, geometry);
+    widget->setTitle(title);
+    widget->setFocusPolicy(Qt::NoFocus);
+    return widget;
+}
+
+// The label captions and their widths: the tightest fits of the window. Buttons, check boxes
+// and frames have room to spare at any of the sizes tried.
+struct LabelFit
+{
+    const char *text;
+    int widthTwips;
+    int heightTwips;
+};
+constexpr LabelFit kLabels[] = {
+    {"Port:", 375, 255}, {"b/s:", 375, 255}, {"Perioda:", 615, 255}, {"ms", 255, 240}};
+
+bool labelsFit(const QFont &font)
+{
+    const QFontMetrics metrics(font);
+    for (const auto &fit : kLabels) {
+        if (metrics.horizontalAdvance(QLatin1String(fit.text)) > VorlaGen::px(fit.widthTwips) ||
+            metrics.height() > VorlaGen::px(fit.heightTwips))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QFont VorlaGen::captionFont()
+{
+    // The layout was drawn for an 8-point sans-serif (11 pixels). At that size Arial's widths
+    // fill "Perioda:" to the last of its 41 pixels; Windows has Arial, Linux distributions ship
+    // one of the metric twins. Without any of them Qt takes the system's sans-serif, which may
+    // be wider (DejaVu Sans), hence the smaller sizes.
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    for (int pixels = 11; pixels > 8; --pixels) {
+        font.setPixelSize(pixels);
+        if (labelsFit(font))
+            break;
+    }
+    return font;
+}
+
+QIcon VorlaGen::icon()
+{
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/vorlagen-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/vorlagen-32.png"), QSize(32, 32));
+    return icon;
+}
+
+VorlaGen::VorlaGen(CommControl::DeviceFactory factory, PortMap map,
+                   std::unique_ptr<TrainTimer> timer, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+    , MSCommPort(factory ? std::move(factory) : CommControl::DeviceFactory(&makeSerialPortDevice),
+                 std::move(map))
+    , timerSlanjePovorki(timer ? std::move(timer) : std::make_unique<PreciseTimer>())
+    , m_boxes(this)
+    , m_sender(*this, MSCommPort, *timerSlanjePovorki, *this)
+{
+    setObjectName(QStringLiteral("VorlaGen"));
+    setWindowTitle(QStringLiteral("Vorla generator - generator povorki na serijskom portu"));
+    setWindowIcon(icon());
+    // Unloading the window is the end of the program: it goes with its timer and port.
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFont(captionFont());
+    // Resizable, but nothing follows the border: the controls keep their places.
+    resize(px(kClientWidth), px(kClientHeight));
+
+    createControls();
+    connectHandlers();
+    chkDTR->setFocus();
+}
+
+VorlaGen::~VorlaGen() = default;
+
+void VorlaGen::createControls()
+{
+    Frame1 = frame(this, "Frame1", QStringLiteral("Podesavanja"), twips(120, 120, 2775, 2655));
+    Label4 = label(Frame1, "Label4", QStringLiteral("Port:"), twips(480, 480, 375, 255));
+    txtPort = textBox(Frame1, "txtPort", QStringLiteral("1"), twips(840, 420, 375, 315));
+    Label1 = label(Frame1, "Label1", QStringLiteral("b/s:"), twips(480, 840, 375, 255));
+
+    cBaudRate = control<QComboBox>(Frame1, "cBaudRate", twips(840, 840, 1215, 315));
+    cBaudRate->setEditable(true);
+    cBaudRate->addItems({QStringLiteral("110"), QStringLiteral("300"), QStringLiteral("600"),
+                         QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+                         QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                         QStringLiteral("57600"), QStringLiteral("115200")});
+    // Typed text stays exactly as typed: it is neither added to the list, nor completed from it.
+    cBaudRate->setInsertPolicy(QComboBox::NoInsert);
+    cBaudRate->setCompleter(nullptr);
+    cBaudRate->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
+    cBaudRate->setCurrentIndex(cBaudRate->findText(QStringLiteral("115200")));
+
+    Label2 = label(Frame1, "Label2", QStringLiteral("Perioda:"), twips(240, 1275, 615, 255));
+    txtPerioda = textBox(Frame1, "txtPerioda", QStringLiteral("100"), twips(840, 1200, 975, 315));
+    Label3 = label(Frame1, "Label3", QStringLiteral("ms"), twips(2040, 1305, 255, 240));
+    chkDTR = control<QCheckBox>(Frame1, "chkDTR", twips(840, 1680, 1095, 375));
+    chkDTR->setText(QStringLiteral("DTR"));
+    chkRTS = control<QCheckBox>(Frame1, "chkRTS", twips(840, 2160, 855, 255));
+    chkRTS->setText(QStringLiteral("RTS"));
+
+    Frame2 = frame(this, "Frame2", QStringLiteral("Slanje povorke"), twips(3000, 120, 1815, 2055));
+    cmdJednom = button(Frame2, "cmdJednom", QStringLiteral("Jednom"), twips(240, 360, 1335, 375));
+    cmdPonavljanje =
+        button(Frame2, "cmdPonavljanje", QStringLiteral("Ponavljanje"), twips(240, 840, 1335, 375));
+    cmdStop = button(Frame2, "cmdStop", QStringLiteral("STOP"), twips(240, 1320, 1335, 375));
+
+    Frame3 = frame(this, "Frame3", QStringLiteral("Podaci za slanje"), twips(120, 2880, 8535, 855));
+    txtPodaciZaSlanje =
+        textBox(Frame3, "txtPodaciZaSlanje", QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0"),
+                twips(120, 360, 8295, 315));
+
+    cmdKraj = button(this, "cmdKraj", QStringLiteral("Kraj"), twips(7200, 120, 1455, 375));
+
+    // The TX line preview fills the free area right of "Slanje povorke", between "Kraj" and
+    // "Podaci za slanje"; it takes no focus, so the keyboard order below is unchanged.
+    m_preview = new LinePreview(this);
+    m_preview->setObjectName(QStringLiteral("linePreview"));
+    m_preview->setGeometry(326, 38, 250, 150);
+
+    // The keyboard order of the original form: the port number comes last although it is the
+    // first field on screen.
+    QWidget *const order[] = {chkDTR,         chkRTS,  cBaudRate,         txtPerioda, cmdJednom,
+                              cmdPonavljanje, cmdStop, txtPodaciZaSlanje, cmdKraj,    txtPort};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void VorlaGen::connectHandlers()
+{
+    connect(cmdJednom, &QPushButton::clicked, this, &VorlaGen::cmdJednom_Click);
+    connect(cmdPonavljanje, &QPushButton::clicked, this, &VorlaGen::cmdPonavljanje_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &VorlaGen::cmdStop_Click);
+    connect(cmdKraj, &QPushButton::clicked, this, &VorlaGen::cmdKraj_Click);
+    // A state set from code runs the handler as a click does.
+    connect(chkDTR, &QCheckBox::stateChanged, this, &VorlaGen::chkDTR_Click);
+    connect(chkRTS, &QCheckBox::stateChanged, this, &VorlaGen::chkRTS_Click);
+
+    // The preview follows the fields as they are typed, through the decoding the commands use.
+    connect(txtPodaciZaSlanje, &QLineEdit::textChanged, m_preview, &LinePreview::setTrainText);
+    connect(cBaudRate, &QComboBox::currentTextChanged, m_preview, &LinePreview::setRateText);
+    connect(txtPerioda, &QLineEdit::textChanged, m_preview, &LinePreview::setPeriodText);
+    connect(txtPort, &QLineEdit::textChanged, m_preview, &LinePreview::setPortText);
+    connect(&m_sender, &TrainSender::repeatingChanged, m_preview, &LinePreview::setRepeating);
+    m_preview->setPortLocator([this](qint16 number) { return MSCommPort.locate(number); });
+    m_preview->setCounterSource([this] {
+        return LinePreview::Counters{m_sender.trainsSent(), m_sender.deadlinesMissed()};
+    });
+    m_preview->setTrainText(txtPodaciZaSlanje->text());
+    m_preview->setRateText(cBaudRate->currentText());
+    m_preview->setPeriodText(txtPerioda->text());
+    m_preview->setPortText(txtPort->text());
+}
+
+void VorlaGen::showEvent(QShowEvent *event)
+{
+    // Loading happens at the first show, before the window is on screen: centred, lines set.
+    if (!m_loaded && !event->spontaneous()) {
+        m_loaded = true;
+        if (const QScreen *where = screen()) {
+            // The frame is known once the native window exists, as it does by now on most
+            // platforms; where it is not yet, the client area is centred instead.
+            QRect placed(QPoint(), frameGeometry().size());
+            placed.moveCenter(where->availableGeometry().center());
+            move(placed.topLeft());
+        }
+        Form_Load();
+    }
+    QWidget::showEvent(event);
+}
+
+QString VorlaGen::portText() const
+{
+    return txtPort->text();
+}
+
+QString VorlaGen::bitRateText() const
+{
+    return cBaudRate->currentText();
+}
+
+QString VorlaGen::periodText() const
+{
+    return txtPerioda->text();
+}
+
+QString VorlaGen::trainText() const
+{
+    return txtPodaciZaSlanje->text();
+}
+
+namespace {
+
+int stateOf(const QCheckBox *box)
+{
+    switch (box->checkState()) {
+    case Qt::Checked:
+        return Panel::Checked;
+    case Qt::PartiallyChecked:
+        return Panel::Grayed;
+    case Qt::Unchecked:
+        break;
+    }
+    return Panel::Unchecked;
+}
+
+// Grayed is a state only code sets; once the box leaves it, the operator's clicks toggle between
+// checked and unchecked again instead of passing through grayed.
+void settle(QCheckBox *box)
+{
+    if (box->isTristate() && box->checkState() != Qt::PartiallyChecked)
+        box->setTristate(false);
+}
+
+void setStateOf(QCheckBox *box, int state)
+{
+    switch (state) {
+    case Panel::Checked:
+        box->setCheckState(Qt::Checked);
+        break;
+    case Panel::Grayed:
+        box->setCheckState(Qt::PartiallyChecked);
+        break;
+    default:
+        box->setCheckState(Qt::Unchecked);
+        break;
+    }
+}
+
+} // namespace
+
+int VorlaGen::dtrState() const
+{
+    return stateOf(chkDTR);
+}
+
+int VorlaGen::rtsState() const
+{
+    return stateOf(chkRTS);
+}
+
+void VorlaGen::setDtrState(int state)
+{
+    setStateOf(chkDTR, state);
+}
+
+void VorlaGen::setRtsState(int state)
+{
+    setStateOf(chkRTS, state);
+}
+
+void VorlaGen::critical(const QString &title, const QString &text)
+{
+    (m_messenger ? *m_messenger : static_cast<Messenger &>(m_boxes)).critical(title, text);
+}
+
+void VorlaGen::information(const QString &title, const QString &text)
+{
+    (m_messenger ? *m_messenger : static_cast<Messenger &>(m_boxes)).information(title, text);
+}
+
+void VorlaGen::Form_Load()
+{
+    m_sender.Form_Load();
+}
+
+void VorlaGen::cmdJednom_Click()
+{
+    m_sender.cmdJednom_Click();
+}
+
+void VorlaGen::cmdPonavljanje_Click()
+{
+    m_sender.cmdPonavljanje_Click();
+}
+
+void VorlaGen::cmdStop_Click()
+{
+    m_sender.cmdStop_Click();
+}
+
+void VorlaGen::cmdKraj_Click()
+{
+    close();
+}
+
+void VorlaGen::chkDTR_Click()
+{
+    settle(chkDTR);
+    m_sender.chkDTR_Click();
+}
+
+void VorlaGen::chkRTS_Click()
+{
+    settle(chkRTS);
+    m_sender.chkRTS_Click();
+}
+
+void VorlaGen::timerSlanjePovorki_Timer()
+{
+    m_sender.timerSlanjePovorki_Timer();
+}
+
+qint16 VorlaGen::SetUpCommPort()
+{
+    return m_sender.SetUpCommPort();
+}
+
+void VorlaGen::CloseCommPort()
+{
+    m_sender.CloseCommPort();
+}

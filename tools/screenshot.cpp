@@ -1,0 +1,49 @@
+// vorlagen-screenshot OUT.png: the main window as it starts, drawn without a display, for the
+// README. The window gets a port object that never opens a device.
+
+#include "app/vorlagen.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <cstdio>
+
+namespace {
+
+class NoDevice : public PortDevice
+{
+public:
+    std::optional<PortFailure> open(const QString &, qint32, bool, bool) override
+    {
+        return PortFailure{PortError::OpenFailed, QStringLiteral("nema uredjaja"), kSourcePort};
+    }
+    bool isOpen() const override { return false; }
+    std::optional<PortFailure> setDtr(bool) override { return std::nullopt; }
+    std::optional<PortFailure> setRts(bool) override { return std::nullopt; }
+    std::optional<PortFailure> write(const QByteArray &, qint64) override { return std::nullopt; }
+    qint64 bytesWaiting() const override { return 0; }
+    std::optional<PortFailure> close() override { return std::nullopt; }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vorlagen-screenshot OUT.png\n");
+        return 2;
+    }
+    auto *window = new VorlaGen([] { return std::make_unique<NoDevice>(); },
+                                PortMap([] { return QStringList(); }, QString()));
+    window->show();
+    QApplication::processEvents();
+    const QPixmap picture = window->grab();
+    delete window;
+    if (!picture.save(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
