@@ -1,0 +1,320 @@
+#include "app/linepreview.h"
+
+#include "train/trainsender.h"
+
+#include <QPainter>
+
+namespace {
+
+constexpr int kWidth = 250;
+constexpr int kHeight = 150;
+constexpr int kPlotHeight = 54;
+constexpr int kLevelLabelWidth = 10; // the "1" and "0" left of the trace
+constexpr int kLevelInset = 9;       // keeps the trace off the plot's frame
+constexpr int kIdlePixels = 8;       // idle mark drawn before and after the train
+
+} // namespace
+
+LinePreview::LinePreview(QWidget *parent)
+    : QWidget(parent)
+{
+    setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(QStringLiteral("Pregled TX linije"));
+    QFont small = font();
+    small.setPixelSize(10);
+    setFont(small);
+
+    m_locateTimer.setInterval(kLocateIntervalMs);
+    connect(&m_locateTimer, &QTimer::timeout, this, &LinePreview::relocate);
+    m_counterTimer.setInterval(kCounterIntervalMs);
+    connect(&m_counterTimer, &QTimer::timeout, this, &LinePreview::pollCounters);
+
+    recompute();
+}
+
+QSize LinePreview::sizeHint() const
+{
+    return {kWidth, kHeight};
+}
+
+QSize LinePreview::minimumSizeHint() const
+{
+    return {kWidth, kHeight};
+}
+
+void LinePreview::setTrainText(const QString &text)
+{
+    m_trainText = text;
+    recompute();
+}
+
+void LinePreview::setRateText(const QString &text)
+{
+    m_rateText = text;
+    recompute();
+}
+
+void LinePreview::setPeriodText(const QString &text)
+{
+    m_periodText = text;
+    recompute();
+}
+
+void LinePreview::setPortText(const QString &text)
+{
+    m_portNumber = TrainSender::toInteger16(text);
+    relocate();
+}
+
+void LinePreview::setPortLocator(PortLocator locator)
+{
+    m_locator = std::move(locator);
+    if (m_locator)
+        m_locateTimer.start();
+    else
+        m_locateTimer.stop();
+    relocate();
+}
+
+void LinePreview::setPortLocation(const PortLocation &where)
+{
+    m_location = where;
+    refresh();
+}
+
+void LinePreview::relocate()
+{
+    if (m_locator && m_portNumber)
+        m_location = m_locator(*m_portNumber);
+    refresh();
+}
+
+void LinePreview::setCounterSource(CounterSource source)
+{
+    m_counterSource = std::move(source);
+    if (m_repeating && m_counterSource)
+        m_counterTimer.start();
+}
+
+void LinePreview::setRepeating(bool repeating)
+{
+    m_repeating = repeating;
+    if (repeating) {
+        m_counters = {};
+        pollCounters();
+        if (m_counterSource)
+            m_counterTimer.start();
+    } else {
+        m_counterTimer.stop();
+    }
+    refresh();
+}
+
+void LinePreview::setCounters(quint64 sent, quint64 missed)
+{
+    m_counters = {sent, missed};
+    refresh();
+}
+
+void LinePreview::pollCounters()
+{
+    if (m_counterSource)
+        m_counters = m_counterSource();
+    refresh();
+}
+
+void LinePreview::recompute()
+{
+    m_summary = summarizeLine(m_trainText, m_rateText, m_periodText, kShownBytes);
+    refresh();
+}
+
+void LinePreview::refresh()
+{
+    const QString text = fullSummary();
+    if (toolTip() != text) {
+        setToolTip(text);
+        setAccessibleDescription(text);
+    }
+    update();
+}
+
+QString LinePreview::portLine() const
+{
+    if (!m_portNumber)
+        return QStringLiteral("Port: nije broj");
+    const QString name = QStringLiteral("COM%1").arg(*m_portNumber);
+    if (!m_location || m_location->number != *m_portNumber)
+        return name;
+    if (!m_location->exists())
+        return name + QStringLiteral(" ne postoji");
+    if (m_location->device == name) // Windows: the number is the name
+        return name;
+    return name + QStringLiteral(" = ") + m_location->device;
+}
+
+QString LinePreview::counterLine() const
+{
+    if (!m_repeating)
+        return {};
+    return QStringLiteral("Poslato povorki: %1, propusteno rokova: %2")
+        .arg(m_counters.sent)
+        .arg(m_counters.missed);
+}
+
+QString LinePreview::fullSummary() const
+{
+    QStringList lines{summaryText(m_summary), portLine()};
+    if (m_location && m_portNumber && m_location->number == *m_portNumber) {
+        if (!m_location->tried.isEmpty() && !m_location->exists())
+            lines << QStringLiteral("Trazeno: ") + m_location->tried;
+        if (!m_location->exists())
+            lines << QStringLiteral("Postoje: ") +
+                         (m_location->present.isEmpty()
+                              ? QStringLiteral("nijedan serijski port")
+                              : m_location->present.join(QStringLiteral(", ")));
+    }
+    const QString counters = counterLine();
+    if (!counters.isEmpty())
+        lines << counters;
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool LinePreview::isWarning() const
+{
+    return !warningLine(m_summary).isEmpty();
+}
+
+QColor LinePreview::lineColor()
+{
+    return QColor(0, 70, 170);
+}
+
+QColor LinePreview::warningColor()
+{
+    return QColor(200, 0, 0);
+}
+
+int LinePreview::lineHeight() const
+{
+    return fontMetrics().height();
+}
+
+QRect LinePreview::plotRect() const
+{
+    return QRect(kLevelLabelWidth, 0, width() - kLevelLabelWidth, kPlotHeight);
+}
+
+double LinePreview::shownBits() const
+{
+    return double(m_summary.firstBytes.size()) * kBitsPerByte;
+}
+
+int LinePreview::xOfBit(double bit) const
+{
+    const QRect plot = plotRect();
+    const double bits = std::max(shownBits(), 1.0);
+    const double span = plot.width() - 2 * kIdlePixels;
+    return plot.left() + kIdlePixels + qRound(bit * span / bits);
+}
+
+int LinePreview::yOfLevel(bool level) const
+{
+    const QRect plot = plotRect();
+    return level ? plot.top() + kLevelInset : plot.bottom() - kLevelInset;
+}
+
+void LinePreview::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect plot = plotRect();
+    const QFontMetrics metrics = fontMetrics();
+
+    // The trace area, like a scope screen.
+    painter.fillRect(plot, palette().color(QPalette::Base));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(plot.adjusted(0, 0, -1, -1));
+    painter.setPen(palette().color(QPalette::Text));
+    const int labelAscent = metrics.ascent() / 2;
+    painter.drawText(0, yOfLevel(true) + labelAscent, QStringLiteral("1"));
+    painter.drawText(0, yOfLevel(false) + labelAscent, QStringLiteral("0"));
+
+    // Byte boundaries as ticks along the bottom of the trace area.
+    const qsizetype shown = m_summary.firstBytes.size();
+    painter.setPen(palette().color(QPalette::Mid));
+    for (qsizetype i = 0; i <= shown && shown > 0; ++i) {
+        const int x = xOfBit(double(i * kBitsPerByte));
+        painter.drawLine(x, plot.bottom() - 3, x, plot.bottom() - 1);
+    }
+
+    // The line itself: idle mark, the train's bits, idle mark again. No antialiasing, so each
+    // level sits on exactly one row of pixels.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(lineColor(), 1));
+    const int high = yOfLevel(true);
+    const int low = yOfLevel(false);
+    int x = plot.left() + 1;
+    int y = high;
+    for (const LineRun &run : lineRuns(m_summary.firstBytes)) {
+        const int start = xOfBit(double(run.firstBit));
+        const int end = xOfBit(double(run.firstBit + run.bits));
+        const int level = run.level ? high : low;
+        painter.drawLine(x, y, start, y);
+        painter.drawLine(start, y, start, level);
+        x = start;
+        y = level;
+        painter.drawLine(x, y, end, y);
+        x = end;
+    }
+    painter.drawLine(x, y, x, high);
+    painter.drawLine(x, high, plot.right() - 1, high);
+
+    // Time axis: the train's start, where the drawn bytes end, and how many are left out.
+    int row = plot.bottom() + 1 + metrics.ascent();
+    painter.setPen(palette().color(QPalette::Text));
+    if (shown > 0) {
+        const QString begin = QStringLiteral("0");
+        const QString end = m_summary.hasRate()
+                                ? formatDuration(trainSeconds(shown, m_summary.bitRate))
+                                : QStringLiteral("%1 bit").arg(shown * kBitsPerByte);
+        const int beginX = xOfBit(0) - metrics.horizontalAdvance(begin) / 2;
+        const int endX = std::min(xOfBit(shownBits()) - metrics.horizontalAdvance(end) / 2,
+                                  width() - metrics.horizontalAdvance(end));
+        painter.drawText(beginX, row, begin);
+        painter.drawText(endX, row, end);
+        const QString more = shownBytesLine(m_summary);
+        if (!more.isEmpty()) {
+            const int room = endX - beginX - metrics.horizontalAdvance(begin) - 8;
+            const QString fitted = metrics.elidedText(more, Qt::ElideRight, room);
+            painter.drawText((beginX + endX - metrics.horizontalAdvance(fitted)) / 2 + 2, row,
+                             fitted);
+        }
+    } else {
+        painter.drawText(plot.left(), row, QStringLiteral("prazna povorka"));
+    }
+
+    // The summary, most important first; what does not fit stays in the tooltip.
+    struct Line
+    {
+        QString text;
+        bool warning;
+    };
+    QList<Line> lines{{sizeLine(m_summary), false}, {periodLine(m_summary), false}};
+    const QString warning = warningLine(m_summary);
+    if (!warning.isEmpty())
+        lines.append({warning, true});
+    lines.append({portLine(), m_location && m_portNumber && m_location->number == *m_portNumber &&
+                                  !m_location->exists()});
+    if (m_repeating)
+        lines.append({counterLine(), m_counters.missed > 0});
+    for (const QString &note : noteLines(m_summary))
+        lines.append({note, false});
+
+    for (const Line &line : lines) {
+        row += lineHeight();
+        if (row + metrics.descent() > height())
+            break;
+        painter.setPen(line.warning ? warningColor() : palette().color(QPalette::Text));
+        painter.drawText(0, row, metrics.elidedText(line.text, Qt::ElideRight, width()));
+    }
+}

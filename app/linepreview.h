@@ -1,0 +1,94 @@
+#pragma once
+
+#include "serial/portmap.h"
+#include "train/waveform.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+// Shows the operator what the fields will put on the TX line: one train as the line carries it,
+// with a time axis, its size and time on the line against the period, where the port number
+// leads, and while repeating how many trains went out. It only shows: it takes no keyboard focus
+// and never changes a field, so the window's layout and focus order stay as they are. The window
+// forwards its field texts; everything is decoded the way the send commands decode it.
+class LinePreview : public QWidget
+{
+    Q_OBJECT
+
+public:
+    struct Counters
+    {
+        quint64 sent = 0;
+        quint64 missed = 0;
+    };
+    using PortLocator = std::function<PortLocation(qint16 number)>;
+    using CounterSource = std::function<Counters()>;
+
+    // More bytes would leave less than two pixels per bit in the space the window has.
+    static constexpr int kShownBytes = 10;
+    static constexpr int kLocateIntervalMs = 1000;
+    static constexpr int kCounterIntervalMs = 250;
+
+    explicit LinePreview(QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+    // Asked again once a second, so a port that appears or goes away shows without typing.
+    void setPortLocator(PortLocator locator);
+    void setPortLocation(const PortLocation &where);
+    // Polled a few times a second while repeating, never once per train.
+    void setCounterSource(CounterSource source);
+
+    const LineSummary &summary() const { return m_summary; }
+    QString portLine() const;
+    QString counterLine() const; // empty unless repeating
+    // Every line the widget shows, plus details that do not fit; also tooltip and accessible
+    // description.
+    QString fullSummary() const;
+    bool isWarning() const;
+
+    // Where the drawing puts things. Bit 0 begins with the first start bit's falling edge;
+    // the idle line runs on either side of the train.
+    QRect plotRect() const;
+    int xOfBit(double bit) const;
+    int yOfLevel(bool level) const;
+    static QColor lineColor();
+    static QColor warningColor();
+
+public slots:
+    void setTrainText(const QString &text);
+    void setRateText(const QString &text);
+    void setPeriodText(const QString &text);
+    void setPortText(const QString &text);
+    void setRepeating(bool repeating);
+    void setCounters(quint64 sent, quint64 missed);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void recompute();
+    void relocate();
+    void pollCounters();
+    void refresh();
+    int lineHeight() const;
+    double shownBits() const;
+
+    QString m_trainText;
+    QString m_rateText;
+    QString m_periodText;
+    LineSummary m_summary;
+
+    std::optional<qint16> m_portNumber;
+    std::optional<PortLocation> m_location;
+    PortLocator m_locator;
+    QTimer m_locateTimer;
+
+    bool m_repeating = false;
+    Counters m_counters;
+    CounterSource m_counterSource;
+    QTimer m_counterTimer;
+};
