@@ -29,7 +29,9 @@ struct FakeLine
 class FakeDevice : public PortDevice
 {
 public:
-    explicit FakeDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
+    explicit FakeDevice(std::shared_ptr<FakeLine> line)
+        : m_line(std::move(line))
+    {}
 
     std::optional<PortFailure> open(const QString &path, qint32 baudRate, bool dtr,
                                     bool rts) override

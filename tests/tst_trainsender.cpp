@@ -230,15 +230,24 @@ void tst_TrainSender::failedSetUp_data()
     const QString port = QStringLiteral("MSCommPort");
     for (const bool repeat : {false, true}) {
         const char *cmd = repeat ? "Ponavljanje" : "Jednom";
-        QTest::addRow("%s: letter for port", cmd) << repeat << "A" << "115200" << 101 << window;
-        QTest::addRow("%s: empty port", cmd) << repeat << "" << "115200" << 101 << window;
-        QTest::addRow("%s: decimal port", cmd) << repeat << "1.5" << "115200" << 101 << window;
-        QTest::addRow("%s: port past 16 bits", cmd) << repeat << "40000" << "115200" << 102 << window;
-        QTest::addRow("%s: port 0", cmd) << repeat << "0" << "115200" << 103 << port;
-        QTest::addRow("%s: negative port", cmd) << repeat << "-3" << "115200" << 103 << port;
-        QTest::addRow("%s: rate not a number", cmd) << repeat << "1" << "brzo" << 104 << port;
-        QTest::addRow("%s: rate 0", cmd) << repeat << "1" << "0" << 104 << port;
-        QTest::addRow("%s: no such port", cmd) << repeat << "9" << "115200" << 201 << port;
+        QTest::addRow("%s: letter for port", cmd) << repeat << "A"
+                                                  << "115200" << 101 << window;
+        QTest::addRow("%s: empty port", cmd) << repeat << ""
+                                             << "115200" << 101 << window;
+        QTest::addRow("%s: decimal port", cmd) << repeat << "1.5"
+                                               << "115200" << 101 << window;
+        QTest::addRow("%s: port past 16 bits", cmd) << repeat << "40000"
+                                                    << "115200" << 102 << window;
+        QTest::addRow("%s: port 0", cmd) << repeat << "0"
+                                         << "115200" << 103 << port;
+        QTest::addRow("%s: negative port", cmd) << repeat << "-3"
+                                                << "115200" << 103 << port;
+        QTest::addRow("%s: rate not a number", cmd) << repeat << "1"
+                                                    << "brzo" << 104 << port;
+        QTest::addRow("%s: rate 0", cmd) << repeat << "1"
+                                         << "0" << 104 << port;
+        QTest::addRow("%s: no such port", cmd) << repeat << "9"
+                                               << "115200" << 201 << port;
     }
 }
 

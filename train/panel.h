@@ -9,10 +9,10 @@ public:
     enum CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
 
     virtual ~Panel() = default;
-    virtual QString portText() const = 0;     // "Port:"
-    virtual QString bitRateText() const = 0;  // "b/s:"
-    virtual QString periodText() const = 0;   // "Perioda:"
-    virtual QString trainText() const = 0;    // "Podaci za slanje"
+    virtual QString portText() const = 0;    // "Port:"
+    virtual QString bitRateText() const = 0; // "b/s:"
+    virtual QString periodText() const = 0;  // "Perioda:"
+    virtual QString trainText() const = 0;   // "Podaci za slanje"
     virtual int dtrState() const = 0;
     virtual int rtsState() const = 0;
     // Setting a state from code runs the box's click handler, as a click does.

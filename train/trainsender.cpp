@@ -121,10 +121,10 @@ std::optional<PortFailure> TrainSender::setUpLocked()
                                QStringLiteral("Broj porta \"%1\" je izvan opsega -32768 do 32767")
                                    .arg(portText.trimmed()),
                                kSourceWindow};
-        return PortFailure{PortError::PortNotANumber,
-                           QStringLiteral("Port \"%1\" nije ceo broj; upisite broj porta, npr. 1")
-                               .arg(portText),
-                           kSourceWindow};
+        return PortFailure{
+            PortError::PortNotANumber,
+            QStringLiteral("Port \"%1\" nije ceo broj; upisite broj porta, npr. 1").arg(portText),
+            kSourceWindow};
     }
     if (auto f = MSCommPort.setCommPort(*number))
         return f;

@@ -1,0 +1,98 @@
+#pragma once
+
+// A pseudo-terminal made by a test, standing in for a serial device: the port layer opens the
+// device side, a reader thread stamps every arrival on the other side.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+class PseudoTerminal
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Arrival
+    {
+        Clock::time_point at;
+        QByteArray bytes;
+    };
+
+    PseudoTerminal()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            return;
+        m_path = QString::fromLocal8Bit(::ptsname(m_master));
+        // Held open by the test so the terminal outlives every close of the port.
+        m_device = ::open(::ptsname(m_master), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        m_reader = std::thread([this] { read(); });
+    }
+    ~PseudoTerminal()
+    {
+        hangUp();
+        if (m_device >= 0)
+            ::close(m_device);
+    }
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    bool ok() const { return m_master >= 0 && m_device >= 0; }
+    QString path() const { return m_path; }
+
+    QList<Arrival> arrivals() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrivals;
+    }
+    QByteArray received() const
+    {
+        QByteArray all;
+        for (const Arrival &a : arrivals())
+            all += a.bytes;
+        return all;
+    }
+
+    // Unplugging: the device side fails from now on.
+    void hangUp()
+    {
+        m_stop = true;
+        if (m_reader.joinable())
+            m_reader.join();
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+private:
+    void read()
+    {
+        while (!m_stop) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 5) <= 0 || !(p.revents & POLLIN))
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                continue;
+            std::lock_guard lock(m_mutex);
+            m_arrivals.append({Clock::now(), QByteArray(buffer, int(n))});
+        }
+    }
+
+    int m_master = -1;
+    int m_device = -1;
+    QString m_path;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    QList<Arrival> m_arrivals;
+    std::thread m_reader;
+};
