@@ -1,7 +1,8 @@
 #pragma once
 
 // A pseudo-terminal made by a test, standing in for a serial device: the port layer opens the
-// device side, a reader thread stamps every arrival on the other side.
+// device side, a reader thread stamps every arrival on the other side. A stalled reader takes
+// nothing until startReading(), so that writes pile up in the port layer.
 
 #include <QByteArray>
 #include <QList>
@@ -26,7 +27,8 @@ public:
         QByteArray bytes;
     };
 
-    PseudoTerminal()
+    explicit PseudoTerminal(bool reading = true)
+        : m_reading(reading)
     {
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
@@ -47,6 +49,9 @@ public:
 
     bool ok() const { return m_master >= 0 && m_device >= 0; }
     QString path() const { return m_path; }
+    // The test's own descriptor of the device side, to look at its termios.
+    int deviceSide() const { return m_device; }
+    void startReading() { m_reading = true; }
 
     QList<Arrival> arrivals() const
     {
@@ -76,6 +81,10 @@ private:
     void read()
     {
         while (!m_stop) {
+            if (!m_reading) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
             pollfd p{m_master, POLLIN, 0};
             if (::poll(&p, 1, 5) <= 0 || !(p.revents & POLLIN))
                 continue;
@@ -92,6 +101,7 @@ private:
     int m_device = -1;
     QString m_path;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_reading;
     mutable std::mutex m_mutex;
     QList<Arrival> m_arrivals;
     std::thread m_reader;

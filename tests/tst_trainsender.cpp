@@ -37,7 +37,6 @@ private slots:
     void emptyTrainWritesNothing();
     void failedSetUp_data();
     void failedSetUp();
-    void openPortIsKept();
     void jednomDuringRepetitionEndsIt();
     void badPeriodIsRefused_data();
     void badPeriodIsRefused();
@@ -46,7 +45,6 @@ private slots:
     void tooLongTrainChangesNothing();
     void failedTickStopsAndReportsOnce();
     void pendingFailureShownOnceByFirstComer();
-    void staleTickAfterStopSendsNothing();
     void integer16_data();
     void integer16();
 
@@ -96,10 +94,8 @@ void tst_TrainSender::lineBoxesFollowClicks_data()
     QTest::addColumn<bool>("dtr");
     QTest::addColumn<bool>("rts");
     QTest::newRow("closed: DTR off") << false << 0 << 0 << false << false;
-    QTest::newRow("closed: both on") << false << 1 << 1 << true << true;
     QTest::newRow("closed: grayed changes nothing") << false << 2 << 2 << true << false;
     QTest::newRow("open: DTR off RTS on") << true << 0 << 1 << false << true;
-    QTest::newRow("open: grayed changes nothing") << true << 2 << 2 << true << false;
 }
 
 void tst_TrainSender::lineBoxesFollowClicks()
@@ -155,11 +151,13 @@ void tst_TrainSender::ponavljanjeSendsOnTicksOnly()
     QCOMPARE(m_sender->trainsSent(), quint64(3));
     QCOMPARE(int(m_sender->povorka()[10]), 0);
 
+    const quint64 schedule = m_timer.schedule();
     m_sender->cmdStop_Click();
     QVERIFY(!m_sender->isRepeating());
     QVERIFY(!m_timer.isEnabled());
     QVERIFY(!m_port->portOpen());
     QVERIFY(!m_timer.tick());
+    m_timer.staleTick(schedule); // due before STOP, arriving after it
     QCOMPARE(m_line->writes.size(), 3);
     QCOMPARE(m_line->closes, 1);
     QVERIFY(m_messenger.boxes.isEmpty());
@@ -184,6 +182,8 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     const quint64 schedule = m_timer.schedule();
     m_panel.train = QStringLiteral("11 22");
     m_panel.period = QStringLiteral("7");
+    m_panel.port = QStringLiteral("A"); // the open port is kept: neither is looked at
+    m_panel.rate = QStringLiteral("9600");
     QVERIFY(m_timer.tick());
     QCOMPARE(m_line->writes.last(), QByteArray(10, char(0xF0)));
     QCOMPARE(m_timer.interval(), 100);
@@ -195,6 +195,8 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     QVERIFY(m_timer.tick());
     QCOMPARE(m_line->writes.last(), QByteArray("\x11\x22", 2));
     QCOMPARE(m_line->opens, 1);
+    QCOMPARE(m_line->openRate, 115200);
+    QVERIFY(m_messenger.boxes.isEmpty());
 }
 
 void tst_TrainSender::stopWhenIdleDoesNothing()
@@ -228,27 +230,18 @@ void tst_TrainSender::failedSetUp_data()
 
     const QString window = QStringLiteral("VorlaGen");
     const QString port = QStringLiteral("MSCommPort");
-    for (const bool repeat : {false, true}) {
-        const char *cmd = repeat ? "Ponavljanje" : "Jednom";
-        QTest::addRow("%s: letter for port", cmd) << repeat << "A"
-                                                  << "115200" << 101 << window;
-        QTest::addRow("%s: empty port", cmd) << repeat << ""
-                                             << "115200" << 101 << window;
-        QTest::addRow("%s: decimal port", cmd) << repeat << "1.5"
-                                               << "115200" << 101 << window;
-        QTest::addRow("%s: port past 16 bits", cmd) << repeat << "40000"
-                                                    << "115200" << 102 << window;
-        QTest::addRow("%s: port 0", cmd) << repeat << "0"
-                                         << "115200" << 103 << port;
-        QTest::addRow("%s: negative port", cmd) << repeat << "-3"
-                                                << "115200" << 103 << port;
-        QTest::addRow("%s: rate not a number", cmd) << repeat << "1"
-                                                    << "brzo" << 104 << port;
-        QTest::addRow("%s: rate 0", cmd) << repeat << "1"
-                                         << "0" << 104 << port;
-        QTest::addRow("%s: no such port", cmd) << repeat << "9"
-                                               << "115200" << 201 << port;
-    }
+    // clang-format off
+    QTest::newRow("letter for port")      << false << "A"     << "115200" << 101 << window;
+    QTest::newRow("empty port")           << true  << ""      << "115200" << 101 << window;
+    QTest::newRow("decimal port")         << false << "1.5"   << "115200" << 101 << window;
+    QTest::newRow("port past 16 bits")    << true  << "40000" << "115200" << 102 << window;
+    QTest::newRow("port 0")               << false << "0"     << "115200" << 103 << port;
+    QTest::newRow("negative port")        << true  << "-3"    << "115200" << 103 << port;
+    QTest::newRow("rate not a number")    << false << "1"     << "brzo"   << 104 << port;
+    QTest::newRow("rate 0")               << true  << "1"     << "0"      << 104 << port;
+    QTest::newRow("no such port")         << false << "9"     << "115200" << 201 << port;
+    QTest::newRow("no such port, repeat") << true  << "9"     << "115200" << 201 << port;
+    // clang-format on
 }
 
 void tst_TrainSender::failedSetUp()
@@ -278,18 +271,6 @@ void tst_TrainSender::failedSetUp()
     QVERIFY(!m_sender->isRepeating());
 }
 
-void tst_TrainSender::openPortIsKept()
-{
-    m_sender->cmdPonavljanje_Click();
-    m_panel.port = QStringLiteral("A");
-    m_panel.rate = QStringLiteral("9600");
-    QCOMPARE(m_sender->SetUpCommPort(), qint16(0));
-    m_sender->cmdPonavljanje_Click();
-    QVERIFY(m_messenger.boxes.isEmpty());
-    QCOMPARE(m_line->opens, 1);
-    QCOMPARE(m_line->openRate, 115200);
-}
-
 void tst_TrainSender::jednomDuringRepetitionEndsIt()
 {
     m_sender->cmdPonavljanje_Click();
@@ -314,11 +295,9 @@ void tst_TrainSender::badPeriodIsRefused_data()
 {
     QTest::addColumn<QString>("period");
     QTest::newRow("letters") << "sto";
-    QTest::newRow("empty") << "";
     QTest::newRow("negative") << "-1";
     QTest::newRow("past 16 bits") << "32768";
     QTest::newRow("decimal") << "1.5";
-    QTest::newRow("huge") << "99999999999999999999";
 }
 
 void tst_TrainSender::badPeriodIsRefused()
@@ -427,17 +406,6 @@ void tst_TrainSender::pendingFailureShownOnceByFirstComer()
     QCOMPARE(m_messenger.boxes.size(), 1);
 }
 
-void tst_TrainSender::staleTickAfterStopSendsNothing()
-{
-    m_sender->cmdPonavljanje_Click();
-    const quint64 schedule = m_timer.schedule();
-    m_sender->cmdStop_Click();
-    m_timer.staleTick(schedule);
-    m_sender->cmdPonavljanje_Click();
-    m_timer.staleTick(schedule); // an older schedule of a new repetition
-    QVERIFY(m_line->writes.isEmpty());
-}
-
 void tst_TrainSender::integer16_data()
 {
     QTest::addColumn<QString>("text");
@@ -445,16 +413,12 @@ void tst_TrainSender::integer16_data()
     QTest::addColumn<int>("value");
     QTest::newRow("plain") << "100" << true << 100;
     QTest::newRow("spaces around") << "  42 " << true << 42;
-    QTest::newRow("plus") << "+7" << true << 7;
     QTest::newRow("minus") << "-32768" << true << -32768;
-    QTest::newRow("max") << "32767" << true << 32767;
     QTest::newRow("leading zeros") << "000000000012" << true << 12;
     QTest::newRow("past max") << "32768" << false << 0;
     QTest::newRow("past min") << "-32769" << false << 0;
-    QTest::newRow("inner space") << "1 0" << false << 0;
     QTest::newRow("hex") << "0x10" << false << 0;
     QTest::newRow("decimal point") << "10.0" << false << 0;
-    QTest::newRow("sign only") << "-" << false << 0;
     QTest::newRow("empty") << "" << false << 0;
     QTest::newRow("arabic-indic digits") << QString::fromUtf8("\xd9\xa1") << false << 0;
 }
