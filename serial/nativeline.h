@@ -52,6 +52,10 @@ public:
     Status setModemLine(ModemLine line, bool on);
     // Other programs (that honour it) cannot open the device while we hold it.
     Status claimExclusive();
+    // Gives the claim up again before the close: the terminal's exclusive flag outlives our
+    // descriptor while anyone else holds the device open (a monitor on a pseudo-terminal), and
+    // would refuse our own next open.
+    void releaseExclusive();
     // The platform's last error number, for descriptions.
     int lastError() const { return m_lastError.load(); }
 

@@ -143,6 +143,11 @@ NativeLine::Status NativeLine::claimExclusive()
     return statusOf(errno);
 }
 
+void NativeLine::releaseExclusive()
+{
+    ::ioctl(m_handle, TIOCNXCL); // a device that is gone has nothing left to release
+}
+
 int NativeLine::openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
 {
     switch (error) {

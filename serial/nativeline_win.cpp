@@ -193,6 +193,8 @@ NativeLine::Status NativeLine::claimExclusive()
     return Status::Ok; // a COM port opens exclusively on this platform
 }
 
+void NativeLine::releaseExclusive() {}
+
 int NativeLine::openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
 {
     (void)path;

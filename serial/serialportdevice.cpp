@@ -360,6 +360,7 @@ bool SerialLine::finalize(bool fromEvent)
         port = std::exchange(m_port, nullptr);
         m_wake.notify_all();
     }
+    m_native.releaseExclusive();
     port->close();
     if (fromEvent)
         port->deleteLater();
@@ -520,6 +521,7 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
         qint32 applied = 0;
         const NativeLine::Status rated = line->native().setRate(baudRate, &applied);
         if (rated != NativeLine::Status::Ok || !closeEnough(baudRate, applied)) {
+            line->native().releaseExclusive();
             port->close();
             return rateFailure(path, baudRate, rated == NativeLine::Status::Ok ? applied : 0);
         }

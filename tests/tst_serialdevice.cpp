@@ -139,10 +139,18 @@ void tst_SerialDevice::allByteValuesArriveIntact()
     for (int i = 0; i < 256; ++i)
         all[i] = char(i);
     QVERIFY_NO_FAILURE(m_port->setOutput(all));
+    int exclusive = 0;
+    QCOMPARE(::ioctl(m_pty->deviceSide(), TIOCGEXCL, &exclusive), 0);
+    QCOMPARE(exclusive, 1); // no other program opens it meanwhile
     QVERIFY_NO_FAILURE(m_port->setPortOpen(false));
     m_pty->startReading();
     QTRY_VERIFY_WITH_TIMEOUT(m_pty->received().size() >= all.size(), kCollectMs);
     QCOMPARE(m_pty->received(), all);
+    // Closed for good, the claim is gone although the test still holds the terminal: else a
+    // user's next open of it would be refused (root is let through, so look at the flag).
+    QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kCollectMs);
+    QCOMPARE(::ioctl(m_pty->deviceSide(), TIOCGEXCL, &exclusive), 0);
+    QCOMPARE(exclusive, 0);
 }
 
 void tst_SerialDevice::termiosOfTheDevice_data()
