@@ -1,13 +1,110 @@
 #include "train/precisetimer.h"
 
+#include <algorithm>
+#include <utility>
+
+// Everything that differs between platforms: how the sender thread is tuned and how it covers the
+// last stretch before a deadline.
+#if defined(Q_OS_WIN)
+// The high-resolution waitable timer needs the Windows 10 declarations.
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0A00
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0A00
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+// A condition variable on Windows wakes in whole scheduler ticks (up to about 16 ms late), so it
+// only takes us to this far before a deadline; a high-resolution waitable timer does the rest.
+constexpr PreciseTimer::Clock::duration kFinalStretch = std::chrono::milliseconds(20);
+
+class SenderThread
+{
+public:
+    SenderThread()
+        : m_timer(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                         TIMER_ALL_ACCESS))
+    {
+        // Allowed without privileges inside the normal priority class; the thread sleeps
+        // nearly all the time.
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    }
+    ~SenderThread()
+    {
+        if (m_timer)
+            CloseHandle(m_timer);
+    }
+    SenderThread(const SenderThread &) = delete;
+    SenderThread &operator=(const SenderThread &) = delete;
+
+    void sleepUntil(PreciseTimer::Clock::time_point deadline)
+    {
+        const auto left = deadline - PreciseTimer::Clock::now();
+        if (left <= PreciseTimer::Clock::duration::zero())
+            return;
+        // Older systems have no high-resolution timer; they get what the scheduler gives.
+        if (!m_timer) {
+            std::this_thread::sleep_until(deadline);
+            return;
+        }
+        LARGE_INTEGER due;
+        due.QuadPart = -std::max<LONGLONG>(
+            1, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count() / 100);
+        if (SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE))
+            WaitForSingleObject(m_timer, INFINITE);
+        else
+            std::this_thread::sleep_until(deadline);
+    }
+
+private:
+    HANDLE m_timer;
+};
+
+} // namespace
+
+#else
 #ifdef Q_OS_LINUX
+#include <pthread.h>
 #include <sys/prctl.h>
+#endif
+
+namespace {
+
+// The monotonic condition-variable wait is as exact here as clock_nanosleep with an absolute
+// time (both are kernel high-resolution timers), and a command can interrupt it; no final
+// stretch is needed.
+constexpr PreciseTimer::Clock::duration kFinalStretch = PreciseTimer::Clock::duration::zero();
+
+class SenderThread
+{
+public:
+    SenderThread()
+    {
+#ifdef Q_OS_LINUX
+        // The default 50 us of slack would be most of the error budget at short periods.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        pthread_setname_np(pthread_self(), "train-timer"); // for top -H and debuggers
+#endif
+    }
+    void sleepUntil(PreciseTimer::Clock::time_point) {}
+};
+
+} // namespace
 #endif
 
 PreciseTimer::PreciseTimer()
     : m_thread([this] { run(); })
-{
-}
+{}
 
 PreciseTimer::~PreciseTimer()
 {
@@ -21,9 +118,27 @@ PreciseTimer::~PreciseTimer()
 
 void PreciseTimer::setTickHandler(TickHandler handler)
 {
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] { return !m_inHandler; });
-    m_handler = std::move(handler);
+    TickHandler old;
+    {
+        std::unique_lock lock(m_mutex);
+        if (std::this_thread::get_id() != m_thread.get_id()) {
+            // While we wait no new tick starts: at short periods the thread would otherwise
+            // win the lock back first, again and again.
+            ++m_replacing;
+            m_idle.wait(lock, [this] { return !m_inHandler; });
+            --m_replacing;
+        }
+        const bool resumes = !m_handler && handler;
+        old = std::exchange(m_handler, std::move(handler));
+        if (resumes && m_enabled && m_interval > 0) {
+            // Nobody was there for the deadlines gone by meanwhile; carry on from the next one
+            // of the same schedule.
+            const auto period = std::chrono::milliseconds(m_interval);
+            m_deadline = nextDeadline(m_deadline - period, period, Clock::now()).deadline;
+        }
+    }
+    m_wake.notify_all();
+    // `old` goes here, outside the lock, in case its captures have work to do when released.
 }
 
 void PreciseTimer::setInterval(int milliseconds)
@@ -68,6 +183,8 @@ void PreciseTimer::restartLocked()
 PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point previous, Clock::duration period,
                                               Clock::time_point now)
 {
+    if (period <= Clock::duration::zero())
+        return Next{now, 0};
     Next next{previous + period, 0};
     if (next.deadline < now) {
         const auto behind = (now - next.deadline + period - Clock::duration(1)) / period;
@@ -79,28 +196,37 @@ PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point previous, Clock:
 
 void PreciseTimer::run()
 {
-#ifdef Q_OS_LINUX
-    // The default 50 us slack would be most of our error budget at short periods.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-#endif
+    SenderThread thread;
     std::unique_lock lock(m_mutex);
     while (!m_quit) {
-        if (!m_enabled || m_interval <= 0 || !m_handler) {
+        if (!armedLocked()) {
             m_wake.wait(lock);
             continue;
         }
         const quint64 schedule = m_schedule;
         const auto deadline = m_deadline;
-        // Waits on the monotonic clock to an absolute time; a command that changes the
-        // schedule wakes us early.
-        if (m_wake.wait_until(lock, deadline, [&] { return m_quit || m_schedule != schedule; }))
-            continue;
-
         const auto period = std::chrono::milliseconds(m_interval);
-        TickHandler handler = m_handler;
+        // A command that changes the schedule, a handler taken away or the end wake us early;
+        // a replacement under way holds the tick back.
+        const auto interrupted = [&] {
+            return m_quit || m_schedule != schedule || !m_handler || m_replacing > 0;
+        };
+        // Waits on the monotonic clock to an absolute time.
+        if (m_wake.wait_until(lock, deadline - kFinalStretch, interrupted))
+            continue;
+        if (kFinalStretch > Clock::duration::zero()) {
+            lock.unlock();
+            thread.sleepUntil(deadline);
+            lock.lock();
+            if (interrupted())
+                continue;
+        }
+
+        TickHandler handler = m_handler; // a tick may replace the handler from inside
         m_inHandler = true;
         lock.unlock();
         handler(schedule);
+        handler = nullptr; // our copy goes before anyone hears the tick is over
         lock.lock();
         m_inHandler = false;
         m_idle.notify_all();

@@ -49,7 +49,10 @@ public:
                              Clock::time_point now);
 
 private:
-    bool armedLocked() const { return m_enabled && m_interval > 0 && m_handler; }
+    bool armedLocked() const
+    {
+        return m_enabled && m_interval > 0 && m_handler && m_replacing == 0;
+    }
     void restartLocked();
     void run();
 
@@ -58,6 +61,7 @@ private:
     std::condition_variable m_idle;
     TickHandler m_handler;
     bool m_inHandler = false;
+    int m_replacing = 0; // setTickHandler calls waiting for a tick to end
     int m_interval = 0;
     bool m_enabled = true; // as the window timer starts: enabled, interval 0, no ticks
     quint64 m_schedule = 0;
