@@ -1,5 +1,6 @@
 // vorlagen-screenshot OUT.png: the main window as it starts, drawn without a display, for the
-// README. The window gets a port object that never opens a device.
+// README (tools/screenshot.sh runs it beside a virtual port). The window finds its ports as the
+// program does, but gets a port object that never opens a device.
 
 #include "app/vorlagen.h"
 
@@ -35,8 +36,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: vorlagen-screenshot OUT.png\n");
         return 2;
     }
-    auto *window = new VorlaGen([] { return std::make_unique<NoDevice>(); },
-                                PortMap([] { return QStringList(); }, QString()));
+    auto *window = new VorlaGen([] { return std::make_unique<NoDevice>(); });
     window->show();
     QApplication::processEvents();
     const QPixmap picture = window->grab();
