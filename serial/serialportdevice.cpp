@@ -243,6 +243,19 @@ private:
         return std::nullopt;
     }
 
+    // Waits, without the lock, until the driver has sent everything; false when the device died
+    // meanwhile (then it is failed already).
+    bool drainUnlocked(std::unique_lock<std::mutex> &lock)
+    {
+        lock.unlock();
+        const NativeLine::Status drained = m_native.drain();
+        lock.lock();
+        if (drained != NativeLine::Status::Gone)
+            return true;
+        failLocked(lock, 0);
+        return false;
+    }
+
     // The device is dead: drop what waits, tell the owner (next call) or the handler (now).
     void failLocked(std::unique_lock<std::mutex> &lock, qint64 alsoLost)
     {
@@ -383,13 +396,8 @@ void SerialLine::run()
         if (!m_queue.empty()) {
             if (m_queue.front().rate != 0) {
                 // A rate queued by a later open: everything before it leaves at the old rate.
-                lock.unlock();
-                const NativeLine::Status drained = m_native.drain();
-                lock.lock();
-                if (drained == NativeLine::Status::Gone) {
-                    failLocked(lock, 0);
+                if (!drainUnlocked(lock))
                     continue;
-                }
                 if (m_queue.empty())
                     continue; // dropped meanwhile
                 const qint32 rate = std::exchange(m_queue.front().rate, 0);
@@ -425,13 +433,8 @@ void SerialLine::run()
         }
         if (m_state == State::Released && !m_drained) {
             const quint64 before = m_directWrites;
-            lock.unlock();
-            const NativeLine::Status drained = m_native.drain();
-            lock.lock();
-            if (drained == NativeLine::Status::Gone) {
-                failLocked(lock, 0);
+            if (!drainUnlocked(lock))
                 continue;
-            }
             if (m_state == State::Released && m_queue.empty() && m_directWrites == before)
                 m_drained = true;
             continue;
