@@ -1,4 +1,5 @@
 #include "app/messageboxes.h"
+#include "app/programoptions.h"
 #include "app/startup.h"
 #include "app/vorlagen.h"
 
@@ -6,6 +7,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const auto exitCode = handleProgramOptions(argc, argv))
+        return *exitCode;
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("vorlagen"));
     QApplication::setWindowIcon(VorlaGen::icon());

@@ -110,12 +110,12 @@ void tst_Monitor::refusesAndLeavesEverythingAsItWas_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("found"); // at com3 beforehand: "", "link" or "file"
-    QTest::addColumn<int>("exitCode");  // 1: usage, 2: the link is not made
-    QTest::newRow("no number") << QStringList() << QString() << 1;
-    QTest::newRow("number out of range") << QStringList{u"0"_s} << QString() << 1;
-    QTest::newRow("option without its value") << QStringList{u"3"_s, u"--gap"_s} << QString() << 1;
-    QTest::newRow("someone else's link") << QStringList{u"3"_s} << u"link"_s << 2;
-    QTest::newRow("a plain file") << QStringList{u"3"_s} << u"file"_s << 2;
+    QTest::addColumn<int>("exitCode");  // 2: a wrong call, 1: the link is not made
+    QTest::newRow("no number") << QStringList() << QString() << 2;
+    QTest::newRow("number out of range") << QStringList{u"0"_s} << QString() << 2;
+    QTest::newRow("option without its value") << QStringList{u"3"_s, u"--gap"_s} << QString() << 2;
+    QTest::newRow("someone else's link") << QStringList{u"3"_s} << u"link"_s << 1;
+    QTest::newRow("a plain file") << QStringList{u"3"_s} << u"file"_s << 1;
 }
 
 void tst_Monitor::refusesAndLeavesEverythingAsItWas()
@@ -135,7 +135,7 @@ void tst_Monitor::refusesAndLeavesEverythingAsItWas()
     Monitor monitor(arguments);
     QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, kWaitMs);
     QCOMPARE(monitor.exitCode(), exitCode);
-    const QString message = exitCode == 1 ? u"Upotreba: vorlagen-monitor N"_s : u"vec postoji"_s;
+    const QString message = exitCode == 2 ? u"Pomoc: vorlagen-monitor --help"_s : u"vec postoji"_s;
     QVERIFY2(monitor.out().contains(message), qPrintable(monitor.out()));
     QCOMPARE(QFileInfo::exists(PortMap::defaultLinkFolder()), !found.isEmpty());
     QCOMPARE(QFileInfo(link()).symLinkTarget(), found == u"link"_s ? u"/dev/null"_s : QString());

@@ -9,6 +9,7 @@
 // has closed the port for the first time (after "Jednom", or at "STOP"). Either way it removes
 // the link, but only while it still leads to its own terminal.
 
+#include "cli/commandline.h"
 #include "serial/portmap.h"
 
 #include <QDir>
@@ -73,57 +74,55 @@ void say(const char *format, ...)
     std::fflush(stdout); // a pipe would otherwise hold the lines back
 }
 
-void usage()
+std::optional<int> positive(const QString &text, int max)
 {
-    std::fprintf(stderr,
-                 "Upotreba: vorlagen-monitor N [--once] [--gap MS] [--all]\n"
-                 "  N         broj porta (1 do 32767): pravi se veza com<N> koju program\n"
-                 "            koristi kao port N\n"
-                 "  --once    zavrsi kada program prvi put zatvori port (posle \"Jednom\"\n"
-                 "            ili \"STOP\"); inace radi do Ctrl+C\n"
-                 "  --gap MS  pauza u ms koja razdvaja dve povorke (podrazumevano %d)\n"
-                 "  --all     ispisi sve bajtove povorke (inace prvih %zu)\n",
-                 kDefaultGapMs, kShownBytes);
-}
-
-std::optional<int> positive(const char *text, int max)
-{
+    const QByteArray digits = text.toLocal8Bit();
     char *end = nullptr;
     errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < 1 || value > max)
+    const long value = std::strtol(digits.constData(), &end, 10);
+    if (errno != 0 || end == digits.constData() || *end != '\0' || value < 1 || value > max)
         return std::nullopt;
     return int(value);
 }
 
-std::optional<Options> parse(int argc, char **argv)
+// Reads the command line into options; gives the exit code when the monitor is to end at once
+// (--help, --version, a wrong call).
+std::optional<int> parse(int argc, char **argv, Options &options)
 {
-    Options options;
-    bool haveNumber = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--once") {
-            options.once = true;
-        } else if (arg == "--all") {
-            options.all = true;
-        } else if (arg == "--gap" && i + 1 < argc) {
-            const auto gap = positive(argv[++i], 10000);
-            if (!gap)
-                return std::nullopt;
-            options.gapMs = *gap;
-        } else if (!haveNumber && !arg.empty() && arg[0] != '-') {
-            const auto number = positive(argv[i], 32767);
-            if (!number)
-                return std::nullopt;
-            options.number = *number;
-            haveNumber = true;
-        } else {
-            return std::nullopt;
-        }
+    using namespace Qt::StringLiterals;
+    CommandLine line(u"vorlagen-monitor"_s,
+                     u"Virtuelni serijski port za probu programa vorlagen bez hardvera: pravi "
+                     "pseudoterminal, povezuje ga kao port N i ispisuje svaku povorku koja "
+                     "stigne, sa vremenom, bajtovima i periodom. Radi do Ctrl+C."_s);
+    line.addPositional(u"N"_s, u"broj porta (1 do 32767): pravi se veza com<N> koju program "
+                               "koristi kao port N"_s);
+    line.addOption(QCommandLineOption(u"once"_s, u"zavrsi kada program prvi put zatvori port "
+                                                 "(posle \"Jednom\" ili \"STOP\")"_s));
+    line.addOption(QCommandLineOption(
+        u"gap"_s, u"pauza u ms koja razdvaja dve povorke (podrazumevano %1)"_s.arg(kDefaultGapMs),
+        u"MS"_s));
+    line.addOption(QCommandLineOption(
+        u"all"_s, u"ispisi sve bajtove povorke (inace prvih %1)"_s.arg(kShownBytes)));
+    if (const auto exitCode = line.process(argc, argv))
+        return exitCode;
+
+    const QString number = line.positional().at(0);
+    const auto port = positive(number, 32767);
+    if (!port)
+        return line.usageError(u"broj porta mora biti ceo broj od 1 do 32767, a zadat je \""_s +
+                               number + u'"');
+    options.number = *port;
+    options.once = line.isSet(u"once"_s);
+    options.all = line.isSet(u"all"_s);
+    if (line.isSet(u"gap"_s)) {
+        const auto gap = positive(line.value(u"gap"_s), 10000);
+        if (!gap)
+            return line.usageError(u"--gap: pauza mora biti ceo broj ms od 1 do 10000, a "
+                                   "zadato je \""_s +
+                                   line.value(u"gap"_s) + u'"');
+        options.gapMs = *gap;
     }
-    if (!haveNumber)
-        return std::nullopt;
-    return options;
+    return std::nullopt;
 }
 
 double secondsNow()
@@ -488,7 +487,7 @@ int Monitor::run()
     m_signals = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
     if (!openTerminal() || !makeLink())
-        return 2;
+        return 1;
     say("Port %d: %s -> %s\n", m_options.number, m_link.c_str(), m_slaveName.c_str());
     say("U programu upisite Port: %d i posaljite povorku. Kraj: Ctrl+C%s\n", m_options.number,
         m_options.once ? " ili kada program zatvori port" : "");
@@ -531,11 +530,9 @@ int Monitor::run()
 
 int main(int argc, char **argv)
 {
-    const auto options = parse(argc, argv);
-    if (!options) {
-        usage();
-        return 1;
-    }
-    Monitor monitor(*options);
+    Options options;
+    if (const auto exitCode = parse(argc, argv, options))
+        return *exitCode;
+    Monitor monitor(options);
     return monitor.run();
 }
