@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
     if (const auto exitCode = handleProgramOptions(argc, argv))
         return *exitCode;
     QApplication app(argc, argv);
-    QApplication::setDesktopFileName(QStringLiteral("vorlagen"));
+    QApplication::setDesktopFileName(QStringLiteral("page.codeberg.vorlagen.Vorlagen"));
     QApplication::setWindowIcon(VorlaGen::icon());
 
     MessageBoxes boxes;

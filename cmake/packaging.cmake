@@ -12,8 +12,13 @@ set_target_properties(${vorlagen_installed} PROPERTIES INSTALL_RPATH "")
 install(TARGETS ${vorlagen_installed} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(UNIX AND NOT APPLE)
-    install(FILES ${PROJECT_SOURCE_DIR}/app/vorlagen.desktop
+    # The desktop entry's id, which the AppStream metadata and the window also carry (the
+    # project's home on Codeberg, reversed).
+    set(vorlagen_app_id page.codeberg.vorlagen.Vorlagen)
+    install(FILES ${PROJECT_SOURCE_DIR}/app/${vorlagen_app_id}.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(FILES ${PROJECT_SOURCE_DIR}/dist/${vorlagen_app_id}.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
     set(vorlagen_icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
     install(FILES ${PROJECT_SOURCE_DIR}/app/icons/vorlagen-16.png
             DESTINATION ${vorlagen_icons}/16x16/apps RENAME vorlagen.png)
@@ -21,20 +26,64 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${vorlagen_icons}/32x32/apps RENAME vorlagen.png)
     install(FILES ${PROJECT_SOURCE_DIR}/app/icons/vorlagen.svg
             DESTINATION ${vorlagen_icons}/scalable/apps)
+
+    # Debian wants manual pages and the changelog compressed with gzip -9n (no name, no time
+    # stamp, so the same sources give the same package).
+    find_program(VORLAGEN_GZIP gzip REQUIRED)
+    function(vorlagen_add_gzipped file)
+        add_custom_command(OUTPUT ${file}.gz
+                           COMMAND ${VORLAGEN_GZIP} -9nkf ${file}
+                           DEPENDS ${file} VERBATIM)
+        get_filename_component(name ${file} NAME)
+        add_custom_target(vorlagen_gzip_${name} ALL DEPENDS ${file}.gz)
+    endfunction()
+
+    # The manual page of a program: dist/man/<program>.1.in with the project version filled in.
+    function(vorlagen_add_manpage program)
+        set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
+        configure_file(${PROJECT_SOURCE_DIR}/dist/man/${program}.1.in ${page} @ONLY)
+        vorlagen_add_gzipped(${page})
+        install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    endfunction()
+    foreach(program IN LISTS vorlagen_installed)
+        vorlagen_add_manpage(${program})
+    endforeach()
+
+    # The changelog's newest entry names the version the package gets.
+    file(STRINGS ${PROJECT_SOURCE_DIR}/dist/debian/changelog vorlagen_newest
+         REGEX "^vorlagen \\(" LIMIT_COUNT 1)
+    string(REGEX REPLACE "^vorlagen \\(([^)]*)\\).*" "\\1" vorlagen_newest "${vorlagen_newest}")
+    if(NOT "${vorlagen_newest}" STREQUAL "${PROJECT_VERSION}")
+        message(FATAL_ERROR "dist/debian/changelog: the newest entry is version "
+                "\"${vorlagen_newest}\", the project's is ${PROJECT_VERSION}; add an entry on top.")
+    endif()
+    configure_file(${PROJECT_SOURCE_DIR}/dist/debian/changelog
+                   ${PROJECT_BINARY_DIR}/doc/changelog COPYONLY)
+    vorlagen_add_gzipped(${PROJECT_BINARY_DIR}/doc/changelog)
+    install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz ${PROJECT_SOURCE_DIR}/dist/debian/copyright
+            DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME vorlagen)
-set(CPACK_PACKAGE_VENDOR "Projekat vorlagen")
-set(CPACK_PACKAGE_CONTACT "Projekat vorlagen")
+set(vorlagen_maintainer "vorlagen developers <vorlagen@users.noreply.codeberg.org>")
+set(CPACK_PACKAGE_VENDOR "The vorlagen developers")
+set(CPACK_PACKAGE_CONTACT "${vorlagen_maintainer}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION "Pretvara serijski port racunara u generator povorki bajtova \
-(impulsnih obrazaca): povorka se salje jednom ili periodicno, uz DTR i RTS linije. Uz program \
-ide vorlagen-monitor, virtuelni port za probu bez hardvera.")
+# Lines of at most 80 characters, as the package tools show them.
+set(CPACK_PACKAGE_DESCRIPTION "\
+Pretvara serijski port racunara u generator povorki bajtova (impulsnih
+obrazaca). Povorka upisana kao heksadecimalni bajtovi salje se jednom ili
+jednom u svakoj periodi, sa zadatom brzinom u b/s i periodom u ms; port radi
+8N1, a linije DTR i RTS se postavljaju iz prozora. Prozor je na
+srpskohrvatskom jeziku.
+
+Uz program ide vorlagen-monitor, virtuelni serijski port za probu bez
+hardvera.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # vorlagen_<version>_<arch>.deb
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Projekat vorlagen")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${vorlagen_maintainer}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # The platform plugins: nothing links them, yet without them no window opens. The libraries
 # the binaries link come from dpkg-shlibdeps with the versions their symbols need; without
