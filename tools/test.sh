@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test headless: a build with warnings as errors, the same under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and a clang-format check.
+# AddressSanitizer + UndefinedBehaviorSanitizer, and a clang-format check; the first build is
+# also packaged and the package checked (tools/package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -17,6 +18,9 @@ echo "== build (warnings are errors)"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLAGEN_WERROR=ON
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test --output-on-failure -j "$jobs"
+
+echo "== Debian package from that build: lintian, AppStream, version"
+bash tools/package.sh build/test
 
 echo "== build with AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLAGEN_WERROR=ON \
