@@ -20,7 +20,7 @@ const QCommandLineOption &helpOption()
 
 const QCommandLineOption &versionOption()
 {
-    static const QCommandLineOption option({u"v"_s, u"version"_s},
+    static const QCommandLineOption option({u"V"_s, u"version"_s},
                                            u"prikazi verziju programa i zavrsi"_s);
     return option;
 }

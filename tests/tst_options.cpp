@@ -32,7 +32,7 @@ void tst_Options::answersWithoutDisplayOrLock_data()
     QTest::newRow("version") << program << QStringList{u"--version"_s} << 0
                              << u"vorlagen "_s + version + u'\n' << QString();
     QTest::newRow("after Qt's own options")
-        << program << QStringList{u"-platform"_s, u"xcb"_s, u"-v"_s} << 0
+        << program << QStringList{u"-platform"_s, u"xcb"_s, u"-V"_s} << 0
         << u"vorlagen "_s + version + u'\n' << QString();
     QTest::newRow("help") << program << QStringList{u"--help"_s} << 0
                           << u"Upotreba: vorlagen [opcije]\n"_s << QString();
