@@ -227,15 +227,20 @@ int LinePreview::yOfLevel(bool level) const
 void LinePreview::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QRect plot = plotRect();
-    const QFontMetrics metrics = fontMetrics();
+    paintTrace(painter);
+    const int row = paintAxis(painter);
+    paintSummary(painter, row);
+}
 
-    // The trace area, like a scope screen.
+// The trace area like a scope screen: levels, byte ticks and the line itself.
+void LinePreview::paintTrace(QPainter &painter) const
+{
+    const QRect plot = plotRect();
     painter.fillRect(plot, palette().color(QPalette::Base));
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(plot.adjusted(0, 0, -1, -1));
     painter.setPen(palette().color(QPalette::Text));
-    const int labelAscent = metrics.ascent() / 2;
+    const int labelAscent = fontMetrics().ascent() / 2;
     painter.drawText(0, yOfLevel(true) + labelAscent, QStringLiteral("1"));
     painter.drawText(0, yOfLevel(false) + labelAscent, QStringLiteral("0"));
 
@@ -247,8 +252,8 @@ void LinePreview::paintEvent(QPaintEvent *)
         painter.drawLine(x, plot.bottom() - 3, x, plot.bottom() - 1);
     }
 
-    // The line itself: idle mark, the train's bits, idle mark again. No antialiasing, so each
-    // level sits on exactly one row of pixels.
+    // Idle mark, the train's bits, idle mark again. No antialiasing, so each level sits on
+    // exactly one row of pixels.
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(lineColor(), 1));
     const int high = yOfLevel(true);
@@ -268,32 +273,40 @@ void LinePreview::paintEvent(QPaintEvent *)
     }
     painter.drawLine(x, y, x, high);
     painter.drawLine(x, high, plot.right() - 1, high);
+}
 
-    // Time axis: the train's start, where the drawn bytes end, and how many are left out.
-    int row = plot.bottom() + 1 + metrics.ascent();
+// The time axis under the trace: the train's start, where the drawn bytes end, and how many are
+// left out. Returns the text row it used.
+int LinePreview::paintAxis(QPainter &painter) const
+{
+    const QFontMetrics metrics = fontMetrics();
+    const int row = plotRect().bottom() + 1 + metrics.ascent();
     painter.setPen(palette().color(QPalette::Text));
-    if (shown > 0) {
-        const QString begin = QStringLiteral("0");
-        const QString end = m_summary.hasRate()
-                                ? formatDuration(trainSeconds(shown, m_summary.bitRate))
-                                : QStringLiteral("%1 bit").arg(shown * kBitsPerByte);
-        const int beginX = xOfBit(0) - metrics.horizontalAdvance(begin) / 2;
-        const int endX = std::min(xOfBit(shownBits()) - metrics.horizontalAdvance(end) / 2,
-                                  width() - metrics.horizontalAdvance(end));
-        painter.drawText(beginX, row, begin);
-        painter.drawText(endX, row, end);
-        const QString more = shownBytesLine(m_summary);
-        if (!more.isEmpty()) {
-            const int room = endX - beginX - metrics.horizontalAdvance(begin) - 8;
-            const QString fitted = metrics.elidedText(more, Qt::ElideRight, room);
-            painter.drawText((beginX + endX - metrics.horizontalAdvance(fitted)) / 2 + 2, row,
-                             fitted);
-        }
-    } else {
-        painter.drawText(plot.left(), row, QStringLiteral("prazna povorka"));
+    const qsizetype shown = m_summary.firstBytes.size();
+    if (shown == 0) {
+        painter.drawText(plotRect().left(), row, QStringLiteral("prazna povorka"));
+        return row;
     }
+    const QString begin = QStringLiteral("0");
+    const QString end = m_summary.hasRate() ? formatDuration(trainSeconds(shown, m_summary.bitRate))
+                                            : QStringLiteral("%1 bit").arg(shown * kBitsPerByte);
+    const int beginX = xOfBit(0) - metrics.horizontalAdvance(begin) / 2;
+    const int endX = std::min(xOfBit(shownBits()) - metrics.horizontalAdvance(end) / 2,
+                              width() - metrics.horizontalAdvance(end));
+    painter.drawText(beginX, row, begin);
+    painter.drawText(endX, row, end);
+    const QString more = shownBytesLine(m_summary);
+    if (!more.isEmpty()) {
+        const int room = endX - beginX - metrics.horizontalAdvance(begin) - 8;
+        const QString fitted = metrics.elidedText(more, Qt::ElideRight, room);
+        painter.drawText((beginX + endX - metrics.horizontalAdvance(fitted)) / 2 + 2, row, fitted);
+    }
+    return row;
+}
 
-    // The summary, most important first; what does not fit stays in the tooltip.
+// The summary below the axis, most important first; what does not fit stays in the tooltip.
+void LinePreview::paintSummary(QPainter &painter, int row) const
+{
     struct Line
     {
         QString text;
@@ -310,6 +323,7 @@ void LinePreview::paintEvent(QPaintEvent *)
     for (const QString &note : noteLines(m_summary))
         lines.append({note, false});
 
+    const QFontMetrics metrics = fontMetrics();
     for (const Line &line : lines) {
         row += lineHeight();
         if (row + metrics.descent() > height())

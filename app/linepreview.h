@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+class QPainter;
+
 // Shows the operator what the fields will put on the TX line: one train as the line carries it,
 // with a time axis, its size and time on the line against the period, where the port number
 // leads, and while repeating how many trains went out. It only shows: it takes no keyboard focus
@@ -70,6 +72,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void paintTrace(QPainter &painter) const;
+    int paintAxis(QPainter &painter) const;
+    void paintSummary(QPainter &painter, int row) const;
     void recompute();
     void relocate();
     void pollCounters();

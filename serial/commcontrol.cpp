@@ -79,8 +79,9 @@ std::optional<PortFailure> CommControl::setCommPort(qint16 number)
 
 qint32 CommControl::bitRateOf(const QString &settings)
 {
-    // "<rate>,n,8,1": the rate in plain decimal digits, nothing else around it.
-    static const QRegularExpression form(QStringLiteral("^([0-9]{1,10}),[nN],8,1$"));
+    // "<rate>,n,8,1": the rate in plain decimal digits; spaces around it are no part of it, as
+    // in the other number fields.
+    static const QRegularExpression form(QStringLiteral("^\\s*([0-9]{1,10})\\s*,[nN],8,1$"));
     const auto match = form.match(settings);
     if (!match.hasMatch())
         return 0;

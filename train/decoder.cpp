@@ -20,19 +20,15 @@ int digitValue(uint character)
     return 0;
 }
 
-int tokenValue(const QList<uint> &characters, qsizetype first, qsizetype count)
-{
-    const int high = count > 0 ? digitValue(characters[first]) : 0;
-    const int low = count > 1 ? digitValue(characters[first + 1]) : 0;
-    return high * 16 + low;
-}
-
 } // namespace
 
 qint16 HexStringToChar(const QString &DioZapisa)
 {
+    // Two code points take at most four UTF-16 units; nothing after them is looked at.
     const QList<uint> characters = charactersOf(DioZapisa.left(4));
-    return qint16(tokenValue(characters, 0, std::min<qsizetype>(characters.size(), 2)));
+    const int high = characters.size() > 0 ? digitValue(characters[0]) : 0;
+    const int low = characters.size() > 1 ? digitValue(characters[1]) : 0;
+    return qint16(high * 16 + low);
 }
 
 qint64 trainByteCount(const QString &text)
@@ -57,8 +53,13 @@ std::optional<TrainTooLong> walkTrain(const QString &text, Terminator terminator
         return TrainTooLong{count, capacity};
 
     qsizetype slot = 0;
-    for (qsizetype p = 0; p < n; p += 3)
-        povorka[size_t(slot++)] = quint8(tokenValue(characters, p, std::min<qsizetype>(n - p, 2)));
+    for (qsizetype p = 0; p < n; p += 3) {
+        // The two characters at p, or the one at p when it is the last.
+        const QString token =
+            QString::fromUcs4(reinterpret_cast<const char32_t *>(characters.constData() + p),
+                              std::min<qsizetype>(n - p, 2));
+        povorka[size_t(slot++)] = quint8(HexStringToChar(token));
+    }
     if (terminator == Terminator::Zero)
         povorka[size_t(slot)] = 0;
     brojBajtova = qint16(slot);

@@ -1,8 +1,7 @@
 #include "train/waveform.h"
 
-#include "serial/commcontrol.h"
 #include "train/decoder.h"
-#include "train/trainsender.h"
+#include "train/fields.h"
 
 #include <algorithm>
 
@@ -62,6 +61,16 @@ bool LineSummary::outlastsPeriod() const
     return busy && *busy > 1.0;
 }
 
+bool LineSummary::tooLong() const
+{
+    return !Fields::trainFits(bytes, Terminator::None);
+}
+
+bool LineSummary::tooLongToRepeat() const
+{
+    return !Fields::trainFits(bytes, Terminator::Zero);
+}
+
 namespace {
 
 // The first `count` tokens' worth of characters, counted the way the walk counts them (code
@@ -89,11 +98,8 @@ LineSummary summarizeLine(const QString &trainText, const QString &rateText,
         summary.firstBytes = QByteArray(reinterpret_cast<const char *>(scratch.data()), count);
     }
 
-    summary.bitRate = CommControl::bitRateOf(rateText + QStringLiteral(",n,8,1"));
-
-    const auto period = TrainSender::toInteger16(periodText);
-    if (period && *period >= 0)
-        summary.periodMs = *period;
+    summary.bitRate = Fields::bitRate(rateText);
+    summary.periodMs = Fields::periodMs(periodText);
     return summary;
 }
 
@@ -176,12 +182,12 @@ QString warningLine(const LineSummary &summary)
 {
     if (summary.tooLong())
         return QStringLiteral("Preduga povorka: najvise ") +
-               counted(LineSummary::kMaxBytes, "bajt", "bajta", "bajtova");
+               counted(trainCapacity(Terminator::None), "bajt", "bajta", "bajtova");
     if (summary.outlastsPeriod())
         return QStringLiteral("Povorka traje duze od periode!");
     if (summary.tooLongToRepeat())
         return QStringLiteral("Ponavljanje prima najvise ") +
-               counted(LineSummary::kMaxRepeatBytes, "bajt", "bajta", "bajtova");
+               counted(trainCapacity(Terminator::Zero), "bajt", "bajta", "bajtova");
     return {};
 }
 

@@ -30,11 +30,6 @@ double trainSeconds(qint64 bytes, qint32 bitRate);
 // field text gives a result; one that the commands would refuse gives a note instead of a value.
 struct LineSummary
 {
-    // The bytes "Jednom" would send; a longer text is refused by both commands.
-    static constexpr int kMaxBytes = 1001;
-    // "Ponavljanje" keeps a slot for its terminating zero.
-    static constexpr int kMaxRepeatBytes = 1000;
-
     qint64 bytes = 0;            // the whole train as the walk counts it, also when too long
     QByteArray firstBytes;       // its first bytes, at most the number asked for
     qint32 bitRate = 0;          // 0 when the rate text is no rate the port runs
@@ -48,8 +43,9 @@ struct LineSummary
     std::optional<double> busyFraction() const;
     // The train needs longer on the line than the period gives it.
     bool outlastsPeriod() const;
-    bool tooLong() const { return bytes > kMaxBytes; }
-    bool tooLongToRepeat() const { return bytes > kMaxRepeatBytes; }
+    // Refused by both commands, or only by "Ponavljanje" (its terminating zero takes a slot).
+    bool tooLong() const;
+    bool tooLongToRepeat() const;
     qint64 bytesNotShown() const { return bytes - firstBytes.size(); }
 };
 

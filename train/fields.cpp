@@ -1,0 +1,64 @@
+#include "train/fields.h"
+
+#include "serial/commcontrol.h"
+
+#include <QRegularExpression>
+
+namespace Fields {
+
+namespace {
+
+const QRegularExpression &wholeNumber()
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*([+-]?)([0-9]+)\\s*$"));
+    return form;
+}
+
+} // namespace
+
+std::optional<qint16> toInteger16(const QString &text)
+{
+    const auto match = wholeNumber().match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString digits = match.captured(2);
+    // Leading zeros must not make a long text look out of range.
+    while (digits.size() > 1 && digits.startsWith(QLatin1Char('0')))
+        digits.remove(0, 1);
+    if (digits.size() > 5)
+        return std::nullopt;
+    const int value = (match.captured(1) == QLatin1String("-") ? -1 : 1) * digits.toInt();
+    if (value < -32768 || value > 32767)
+        return std::nullopt;
+    return qint16(value);
+}
+
+bool isWholeNumber(const QString &text)
+{
+    return wholeNumber().match(text).hasMatch();
+}
+
+QString settingsText(const QString &rateText)
+{
+    return rateText + QStringLiteral(",n,8,1");
+}
+
+qint32 bitRate(const QString &rateText)
+{
+    return CommControl::bitRateOf(settingsText(rateText));
+}
+
+std::optional<int> periodMs(const QString &text)
+{
+    const auto period = toInteger16(text);
+    if (!period || *period < 0)
+        return std::nullopt;
+    return *period;
+}
+
+bool trainFits(qint64 bytes, Terminator terminator)
+{
+    return bytes <= trainCapacity(terminator);
+}
+
+} // namespace Fields

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "train/decoder.h"
+
+#include <QString>
+#include <optional>
+
+// The rules for the window's fields, in one place: which "Port:", "b/s:" and "Perioda:" texts
+// the commands take, and how long a train may be. The commands, the waveform model and the
+// preview all ask here, so what the preview shows is what a command will do.
+namespace Fields {
+
+// Text to a signed 16-bit integer: decimal digits with an optional sign, spaces around allowed.
+// Anything else, or a value outside -32768..32767, is no number.
+std::optional<qint16> toInteger16(const QString &text);
+
+// Whether the text has the form of a whole number at all, whatever its size: tells a number
+// out of range from text that is no number.
+bool isWholeNumber(const QString &text);
+
+// The port settings the set-up builds from the "b/s:" text: the text followed by ",n,8,1".
+QString settingsText(const QString &rateText);
+
+// The bit rate the port runs for a "b/s:" text; 0 when the port refuses the text.
+qint32 bitRate(const QString &rateText);
+
+// "Perioda:" in milliseconds, 0..32767; nothing for any other text.
+std::optional<int> periodMs(const QString &text);
+
+// Whether the train text fits the buffer for "Jednom" (Terminator::None) or "Ponavljanje"
+// (Terminator::Zero, whose zero takes a slot of its own).
+bool trainFits(qint64 bytes, Terminator terminator);
+
+} // namespace Fields
