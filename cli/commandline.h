@@ -9,7 +9,7 @@
 #include <optional>
 
 // The command line of each of the project's programs, read before anything else runs:
-// -h/--help and -v/--version alike everywhere, the help in the operator's language, and a wrong
+// -h/--help and -V/--version alike everywhere, the help in the operator's language, and a wrong
 // call answered with what was wrong, a hint and exit code 2. (QCommandLineParser's own help and
 // errors are English and end with 1, so it only does the parsing here.)
 class CommandLine
