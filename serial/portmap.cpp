@@ -103,11 +103,6 @@ QString PortMap::linkFolder() const
     return m_linkFolder.isEmpty() ? defaultLinkFolder() : m_linkFolder;
 }
 
-PortMap PortMap::withPorts(const QStringList &present) const
-{
-    return PortMap([present] { return present; }, m_linkFolder);
-}
-
 // Listing the ports costs milliseconds of CPU (every device's details are read), so it is done
 // only where the answer needs it.
 PortLocation PortMap::locate(qint16 number) const
@@ -130,7 +125,6 @@ PortLocation PortMap::locate(qint16 number) const
     if (linkInfo.isSymLink() || linkInfo.exists()) {
         // The operator named this number; a link to nowhere is a missing port, not a reason to
         // fall back to counting.
-        where.linked = true;
         where.device = linkInfo.canonicalFilePath();
         where.tried = linkInfo.isSymLink()
                           ? QStringLiteral("%1 -> %2").arg(link, linkInfo.symLinkTarget())

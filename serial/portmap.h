@@ -13,7 +13,6 @@ struct PortLocation
     QString device;      // the real device, links resolved; empty when there is no such port
     QString tried;       // what was looked for, for the operator (a link path or a port name)
     QStringList present; // the ports that exist, for the operator; not looked up for a linked one
-    bool linked = false; // an operator's link names this number
     bool exists() const { return !device.isEmpty(); }
 };
 
@@ -30,8 +29,6 @@ public:
     // Lists the system's ports only where it needs them: to count, or to tell the operator what
     // exists when the number leads nowhere. A link that leads to a device needs no list.
     PortLocation locate(qint16 number) const;
-    // The same links, but counting `present` instead of asking the system.
-    PortMap withPorts(const QStringList &present) const;
     QStringList presentPorts() const { return m_lister ? m_lister() : QStringList(); }
     // The folder of the links ($XDG_CONFIG_HOME/vorlagen unless given).
     QString linkFolder() const;
