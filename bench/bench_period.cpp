@@ -144,12 +144,11 @@ struct Pty
 class Receiver
 {
 public:
-    // `reached` runs on the receiver's thread when half the wanted trains are in, and all.
-    Receiver(int master, Clock::duration period, size_t wanted, std::function<void(size_t)> reached)
+    // `wanted`: about how many trains will come.
+    Receiver(int master, Clock::duration period, size_t wanted)
         : m_master(master)
         , m_period(period)
         , m_wanted(wanted)
-        , m_reached(std::move(reached))
         , m_thread([this] { run(); })
         , m_cpu(m_thread)
     {}
@@ -208,9 +207,7 @@ private:
                 if (++inTrain == kTrainBytes) {
                     inTrain = 0;
                     m_trains.push_back(trainStart);
-                    const size_t count = ++m_count;
-                    if ((count == m_wanted / 2 || count == m_wanted) && m_reached)
-                        m_reached(count);
+                    ++m_count;
                 }
             }
         }
@@ -219,7 +216,6 @@ private:
     int m_master;
     Clock::duration m_period;
     size_t m_wanted;
-    std::function<void(size_t)> m_reached;
     std::atomic<bool> m_stop{false};
     std::atomic<size_t> m_count{0};
     std::vector<Clock::time_point> m_trains;
@@ -412,7 +408,7 @@ Figures analyse(const std::vector<Clock::time_point> &trains, size_t expected,
 Figures runReference(const Pty &pty, Clock::duration period, size_t count)
 {
     const int slave = pty.openSlave(O_WRONLY);
-    Receiver receiver(pty.master, period, count, {});
+    Receiver receiver(pty.master, period, count);
     Clock::time_point start;
     quint64 missed = 0;
     quint64 sent = 0;
@@ -549,7 +545,7 @@ Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count)
     // closed again afterwards: the last close of the terminal clears the exclusive-use flag the
     // port sets, so the next run can open it again.
     const int keepOpen = pty.openSlave(O_RDWR | O_NONBLOCK);
-    auto receiver = std::make_unique<Receiver>(pty.master, period, count, nullptr);
+    auto receiver = std::make_unique<Receiver>(pty.master, period, count);
     QObject context;
 
     driver.repeat(periodMs);
