@@ -840,11 +840,12 @@ int main(int argc, char *argv[])
 #endif
     rlimit rtprio{};
     ::getrlimit(RLIMIT_RTPRIO, &rtprio);
-    std::printf("mode: %s; user id %u, rtprio limit %lld; sender thread: %s\n",
+    std::printf("mode: %s; user id %u, rtprio limit %lld%s; sender thread: %s\n",
                 options.window ? "the real window (offscreen), preview and port watching alive"
                                : "headless (send logic, real timer and device, no window)",
                 ::getuid(),
                 rtprio.rlim_cur == RLIM_INFINITY ? -1LL : static_cast<long long>(rtprio.rlim_cur),
+                ::getuid() == 0 ? " (root is not bound by it)" : "",
                 qPrintable(senderPolicy(options.ordinary)));
     std::printf("train: 10 bytes F0 (one write each); COM%d -> %s; reference (an ordinary thread) "
                 "on %s\n",
