@@ -101,7 +101,8 @@ void tst_LinePreview::traceFollowsTheModel()
 void tst_LinePreview::portLineFollowsTheFolders()
 {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid() && QDir(dir.path()).mkpath(u"dev"_s));
+    QVERIFY(dir.isValid() && QDir(dir.path()).mkpath(u"dev"_s) &&
+            QDir(dir.path()).mkpath(u"config"_s));
     const QString dev = QFileInfo(dir.filePath(u"dev"_s)).canonicalFilePath();
     const QString links = dir.filePath(u"config/vorlagen"_s); // made later
     QVERIFY(QFile(dev + u"/target"_s).open(QIODevice::WriteOnly));
@@ -137,6 +138,7 @@ void tst_LinePreview::portLineFollowsTheFolders()
     // A link made while the window is open, in a folder that did not exist: no listing for it,
     // not even after the devices change.
     preview.setPortText(u"7"_s);
+    QTRY_COMPARE(preview.portLine(), u"COM7 ne postoji"_s);
     QVERIFY(QDir().mkpath(links));
     QVERIFY(QFile::link(dev + u"/target"_s, links + u"/com7"_s));
     QTRY_COMPARE(preview.portLine(), u"COM7 = "_s + dev + u"/target"_s);
