@@ -2,7 +2,12 @@
 
 #include "train/trainsender.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPainter>
+#include <QPromise>
+#include <QThreadPool>
+#include <memory>
 
 namespace {
 
@@ -24,12 +29,21 @@ LinePreview::LinePreview(QWidget *parent)
     small.setPixelSize(10);
     setFont(small);
 
-    m_locateTimer.setInterval(kLocateIntervalMs);
-    connect(&m_locateTimer, &QTimer::timeout, this, &LinePreview::relocate);
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(kSettleMs);
+    connect(&m_settleTimer, &QTimer::timeout, this, &LinePreview::relocate);
+    connect(&m_folders, &QFileSystemWatcher::directoryChanged, this, &LinePreview::folderChanged);
+    connect(&m_listing, &QFutureWatcherBase::finished, this, &LinePreview::portsListed);
     m_counterTimer.setInterval(kCounterIntervalMs);
     connect(&m_counterTimer, &QTimer::timeout, this, &LinePreview::pollCounters);
 
     recompute();
+}
+
+// A listing still running goes on with the map's lister, which may use what its owner holds.
+LinePreview::~LinePreview()
+{
+    m_listing.waitForFinished();
 }
 
 QSize LinePreview::sizeHint() const
@@ -63,30 +77,97 @@ void LinePreview::setPeriodText(const QString &text)
 void LinePreview::setPortText(const QString &text)
 {
     m_portNumber = TrainSender::toInteger16(text);
-    relocate();
-}
-
-void LinePreview::setPortLocator(PortLocator locator)
-{
-    m_locator = std::move(locator);
-    if (m_locator)
-        m_locateTimer.start();
-    else
-        m_locateTimer.stop();
-    relocate();
-}
-
-void LinePreview::setPortLocation(const PortLocation &where)
-{
-    m_location = where;
     refresh();
+    m_settleTimer.start();
+}
+
+void LinePreview::setPortMap(const PortMap &map, const QString &deviceFolder)
+{
+    m_map = map;
+    m_deviceFolder = deviceFolder;
+    m_present.reset();
+    if (!m_folders.directories().isEmpty())
+        m_folders.removePaths(m_folders.directories());
+    watchFolders();
+    relocate();
+}
+
+// The device folder (a USB adapter plugged in or out), the stable names of adapters, the link
+// folder and the folder it is made in. Folders that appear later are added when their parent
+// changes.
+void LinePreview::watchFolders()
+{
+    if (!m_map)
+        return;
+    const QString links = m_map->linkFolder();
+    QStringList wanted{m_deviceFolder, m_deviceFolder + QStringLiteral("/serial/by-id"), links,
+                       QFileInfo(links).absolutePath()};
+    const QStringList watched = m_folders.directories();
+    wanted.removeIf([&](const QString &folder) {
+        return watched.contains(folder) || !QFileInfo(folder).isDir();
+    });
+    if (!wanted.isEmpty())
+        m_folders.addPaths(wanted);
+}
+
+void LinePreview::folderChanged(const QString &folder)
+{
+    if (folder.startsWith(m_deviceFolder)) {
+        m_present.reset();
+        m_listAgain = m_listing.isRunning();
+    }
+    watchFolders();
+    m_settleTimer.start();
 }
 
 void LinePreview::relocate()
 {
-    if (m_locator && m_portNumber)
-        m_location = m_locator(*m_portNumber);
+    m_settleTimer.stop();
+    if (!m_map || !m_portNumber) {
+        refresh();
+        return;
+    }
+    // The links are read here (cheap); the list of ports only where the map asks for it.
+    bool listNeeded = false;
+    const PortMap known(
+        [&] {
+            listNeeded = true;
+            return m_present.value_or(QStringList());
+        },
+        m_map->linkFolder());
+    const PortLocation where = known.locate(*m_portNumber);
+    if (listNeeded && !m_present) {
+        listPorts(); // what shows stays until the list is back
+        return;
+    }
+    m_location = where;
     refresh();
+}
+
+void LinePreview::listPorts()
+{
+    if (m_listing.isRunning()) {
+        m_listAgain = true;
+        return;
+    }
+    ++m_listings;
+    auto promise = std::make_shared<QPromise<QStringList>>();
+    m_listing.setFuture(promise->future());
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, map = *m_map] {
+        promise->addResult(map.presentPorts());
+        promise->finish();
+    });
+}
+
+void LinePreview::portsListed()
+{
+    if (std::exchange(m_listAgain, false)) {
+        listPorts();
+        return;
+    }
+    m_present = m_listing.future().resultCount() > 0 ? m_listing.result() : QStringList();
+    relocate();
 }
 
 void LinePreview::setCounterSource(CounterSource source)

@@ -3,6 +3,8 @@
 #include "serial/portmap.h"
 #include "train/waveform.h"
 
+#include <QFileSystemWatcher>
+#include <QFutureWatcher>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -25,22 +27,27 @@ public:
         quint64 sent = 0;
         quint64 missed = 0;
     };
-    using PortLocator = std::function<PortLocation(qint16 number)>;
     using CounterSource = std::function<Counters()>;
 
     // More bytes would leave less than two pixels per bit in the space the window has.
     static constexpr int kShownBytes = 10;
-    static constexpr int kLocateIntervalMs = 1000;
+    // One look at the ports after a burst of keystrokes or of device changes.
+    static constexpr int kSettleMs = 150;
     static constexpr int kCounterIntervalMs = 250;
 
     explicit LinePreview(QWidget *parent = nullptr);
+    ~LinePreview() override;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // Asked again once a second, so a port that appears or goes away shows without typing.
-    void setPortLocator(PortLocator locator);
-    void setPortLocation(const PortLocation &where);
+    // Where port numbers lead, as the port object finds them. Nothing is polled: the device
+    // folder and the link folder are watched, and the map's list of ports (slow to make) is made
+    // on a worker thread only when the devices changed and a number needs counting; "Port:"
+    // then only looks at the links. The map's lister must be safe to call from that thread.
+    void setPortMap(const PortMap &map, const QString &deviceFolder = QStringLiteral("/dev"));
+    // How often the ports were listed, for tests and the benchmark.
+    int portListings() const { return m_listings; }
     // Polled a few times a second while repeating, never once per train.
     void setCounterSource(CounterSource source);
 
@@ -77,6 +84,10 @@ private:
     void paintSummary(QPainter &painter, int row) const;
     void recompute();
     void relocate();
+    void listPorts();
+    void portsListed();
+    void folderChanged(const QString &folder);
+    void watchFolders();
     void pollCounters();
     void refresh();
     int lineHeight() const;
@@ -89,8 +100,14 @@ private:
 
     std::optional<qint16> m_portNumber;
     std::optional<PortLocation> m_location;
-    PortLocator m_locator;
-    QTimer m_locateTimer;
+    std::optional<PortMap> m_map;
+    QString m_deviceFolder;
+    std::optional<QStringList> m_present; // the map's ports as last listed; empty when stale
+    QFutureWatcher<QStringList> m_listing;
+    bool m_listAgain = false; // the devices changed while a listing ran
+    int m_listings = 0;
+    QFileSystemWatcher m_folders;
+    QTimer m_settleTimer;
 
     bool m_repeating = false;
     Counters m_counters;

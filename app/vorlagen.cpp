@@ -131,7 +131,7 @@ VorlaGen::VorlaGen(CommControl::DeviceFactory factory, PortMap map,
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint)
     , MSCommPort(factory ? std::move(factory) : CommControl::DeviceFactory(&makeSerialPortDevice),
-                 std::move(map))
+                 map)
     , timerSlanjePovorki(timer ? std::move(timer) : std::make_unique<PreciseTimer>())
     , m_boxes(this)
     , m_sender(*this, MSCommPort, *timerSlanjePovorki, *this)
@@ -147,6 +147,9 @@ VorlaGen::VorlaGen(CommControl::DeviceFactory factory, PortMap map,
 
     createControls();
     connectHandlers();
+    // The preview finds ports as the port object does, with its own copy of the map: its
+    // listings run on a worker thread.
+    m_preview->setPortMap(map);
     chkDTR->setFocus();
 }
 
@@ -222,7 +225,6 @@ void VorlaGen::connectHandlers()
     connect(txtPerioda, &QLineEdit::textChanged, m_preview, &LinePreview::setPeriodText);
     connect(txtPort, &QLineEdit::textChanged, m_preview, &LinePreview::setPortText);
     connect(&m_sender, &TrainSender::repeatingChanged, m_preview, &LinePreview::setRepeating);
-    m_preview->setPortLocator([this](qint16 number) { return MSCommPort.locate(number); });
     m_preview->setCounterSource([this] {
         return LinePreview::Counters{m_sender.trainsSent(), m_sender.deadlinesMissed()};
     });

@@ -98,13 +98,20 @@ QStringList PortMap::ordered(QStringList systemLocations)
     return systemLocations;
 }
 
+QString PortMap::linkFolder() const
+{
+    return m_linkFolder.isEmpty() ? defaultLinkFolder() : m_linkFolder;
+}
+
+// Listing the ports costs milliseconds of CPU (every device's details are read), so it is done
+// only where the answer needs it.
 PortLocation PortMap::locate(qint16 number) const
 {
     PortLocation where;
     where.number = number;
-    where.present = ordered(m_lister ? m_lister() : QStringList());
     if (number < 1) {
         where.tried = QStringLiteral("broj %1").arg(number);
+        where.present = ordered(presentPorts());
         return where;
     }
 
@@ -113,8 +120,7 @@ PortLocation PortMap::locate(qint16 number) const
     where.device = QStringLiteral("COM%1").arg(number);
     where.tried = where.device;
 #else
-    const QString folder = m_linkFolder.isEmpty() ? defaultLinkFolder() : m_linkFolder;
-    const QString link = QDir(folder).filePath(QStringLiteral("com%1").arg(number));
+    const QString link = QDir(linkFolder()).filePath(QStringLiteral("com%1").arg(number));
     const QFileInfo linkInfo(link);
     if (linkInfo.isSymLink() || linkInfo.exists()) {
         // The operator named this number; a link to nowhere is a missing port, not a reason to
@@ -123,8 +129,11 @@ PortLocation PortMap::locate(qint16 number) const
         where.tried = linkInfo.isSymLink()
                           ? QStringLiteral("%1 -> %2").arg(link, linkInfo.symLinkTarget())
                           : link;
+        if (!where.exists())
+            where.present = ordered(presentPorts());
         return where;
     }
+    where.present = ordered(presentPorts());
     if (number <= where.present.size())
         where.device = resolved(where.present.at(number - 1));
     where.tried = QStringLiteral("%1 ili %2. prisutan port").arg(link).arg(number);

@@ -12,7 +12,7 @@ struct PortLocation
     qint16 number = 0;
     QString device;      // the real device, links resolved; empty when there is no such port
     QString tried;       // what was looked for, for the operator (a link path or a port name)
-    QStringList present; // the ports that exist, for the operator
+    QStringList present; // the ports that exist, for the operator; not looked up for a linked one
     bool exists() const { return !device.isEmpty(); }
 };
 
@@ -26,7 +26,12 @@ public:
     PortMap();
     PortMap(Lister lister, QString linkFolder);
 
+    // Lists the system's ports only where it needs them: to count, or to tell the operator what
+    // exists when the number leads nowhere. A link that leads to a device needs no list.
     PortLocation locate(qint16 number) const;
+    QStringList presentPorts() const { return m_lister ? m_lister() : QStringList(); }
+    // The folder of the links ($XDG_CONFIG_HOME/vorlagen unless given).
+    QString linkFolder() const;
 
     // ttyS*, ttyUSB*, ttyACM*, then the rest; each group by the number at its end.
     static QStringList ordered(QStringList systemLocations);

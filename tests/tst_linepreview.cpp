@@ -2,8 +2,15 @@
 #include "fakes.h"
 #include "train/trainsender.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <atomic>
+#include <mutex>
 
 using namespace Qt::StringLiterals;
 
@@ -37,7 +44,7 @@ class tst_LinePreview : public QObject
 private slots:
     void traceFollowsTheModel_data();
     void traceFollowsTheModel();
-    void portLineFollowsTheLocator();
+    void portLineFollowsTheFolders();
     void countersMoveDuringARepetition();
 };
 
@@ -88,22 +95,58 @@ void tst_LinePreview::traceFollowsTheModel()
     QVERIFY2(warning ? red > 20 : red == 0, qPrintable(u"%1 warning pixels"_s.arg(red)));
 }
 
-// Where the port number leads, asked again once a second: a link that appears later shows
-// without typing.
-void tst_LinePreview::portLineFollowsTheLocator()
+// Where the port number leads, without polling: a device or a link that appears shows without
+// typing; the ports are listed off the window's thread, once per change of the devices, and
+// never for a number that a link names.
+void tst_LinePreview::portLineFollowsTheFolders()
 {
-    QString device;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid() && QDir(dir.path()).mkpath(u"dev"_s) &&
+            QDir(dir.path()).mkpath(u"config"_s));
+    const QString dev = QFileInfo(dir.filePath(u"dev"_s)).canonicalFilePath();
+    const QString links = dir.filePath(u"config/vorlagen"_s); // made later
+    QVERIFY(QFile(dev + u"/target"_s).open(QIODevice::WriteOnly));
+    std::mutex lock;
+    QStringList ports{u"/dev/ttyUSB0"_s};
+    std::atomic<bool> onWindowThread{false};
     LinePreview preview;
-    preview.setPortLocator([&](qint16 number) {
-        return PortLocation{number, device, u"/tmp/vorlagen/com%1"_s.arg(number), {}};
-    });
-    preview.setPortText(u"7"_s);
-    QCOMPARE(preview.portLine(), u"COM7 ne postoji"_s);
-    QVERIFY(preview.toolTip().contains(
-        u"Trazeno: /tmp/vorlagen/com7\nPostoje: nijedan serijski port"_s));
+    preview.setPortMap(PortMap(
+                           [&] {
+                               onWindowThread =
+                                   onWindowThread || QThread::currentThread() == qApp->thread();
+                               std::lock_guard guard(lock);
+                               return ports;
+                           },
+                           links),
+                       dev);
+    preview.setPortText(u"1"_s);
+    QTRY_COMPARE(preview.portLine(), u"COM1 = /dev/ttyUSB0"_s);
+    preview.setPortText(u"2"_s);
+    QTRY_COMPARE(preview.portLine(), u"COM2 ne postoji"_s);
+    QVERIFY(preview.toolTip().contains(u"Postoje: /dev/ttyUSB0"_s));
     QVERIFY(warningPixels(render(preview)) > 0);
-    device = u"/dev/pts/9"_s;
-    QTRY_COMPARE_WITH_TIMEOUT(preview.portLine(), u"COM7 = /dev/pts/9"_s, 10000);
+    QCOMPARE(preview.portListings(), 1); // typing counts the list it has
+
+    { // an adapter plugged in
+        std::lock_guard guard(lock);
+        ports << u"/dev/ttyUSB1"_s;
+    }
+    QVERIFY(QFile(dev + u"/ttyUSB1"_s).open(QIODevice::WriteOnly));
+    QTRY_COMPARE(preview.portLine(), u"COM2 = /dev/ttyUSB1"_s);
+    QCOMPARE(preview.portListings(), 2);
+
+    // A link made while the window is open, in a folder that did not exist: no listing for it,
+    // not even after the devices change.
+    preview.setPortText(u"7"_s);
+    QTRY_COMPARE(preview.portLine(), u"COM7 ne postoji"_s);
+    QVERIFY(QDir().mkpath(links));
+    QVERIFY(QFile::link(dev + u"/target"_s, links + u"/com7"_s));
+    QTRY_COMPARE(preview.portLine(), u"COM7 = "_s + dev + u"/target"_s);
+    QVERIFY(QFile(dev + u"/ttyUSB2"_s).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::remove(dev + u"/target"_s)); // the link now leads nowhere
+    QTRY_COMPARE(preview.portLine(), u"COM7 ne postoji"_s);
+    QCOMPARE(preview.portListings(), 3); // only to tell what exists
+    QVERIFY(!onWindowThread);
 }
 
 // The real send commands over a fake port and a hand-ticked timer; the preview polls the

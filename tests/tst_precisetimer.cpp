@@ -4,6 +4,7 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -44,44 +45,72 @@ class tst_PreciseTimer : public QObject
     Q_OBJECT
 
 private slots:
-    void nextDeadline_data();
-    void nextDeadline();
+    void lateTickRule_data();
+    void lateTickRule();
     void commandsEndOlderSchedules();
     void quietUntilArmedAgain_data();
     void quietUntilArmedAgain();
-    void replacingHandlerWaitsForStalledTickThatSkips();
+    void replacingHandlerWaitsForStalledTick();
     void replacingHandlerFromInsideATick();
     void destructionWhileTicking();
 };
 
-void tst_PreciseTimer::nextDeadline_data()
+void tst_PreciseTimer::lateTickRule_data()
 {
-    // Microseconds after the deadline just served.
-    QTest::addColumn<qint64>("period");
-    QTest::addColumn<qint64>("now");
-    QTest::addColumn<qint64>("deadline");
-    QTest::addColumn<quint64>("skipped");
-
-    QTest::newRow("on time") << 10000ll << 120ll << 10000ll << 0ull;
-    QTest::newRow("exactly on the next deadline") << 10000ll << 10000ll << 10000ll << 0ull;
-    QTest::newRow("late by less than a period") << 10000ll << 14000ll << 20000ll << 1ull;
-    QTest::newRow("late by several periods") << 10000ll << 45000ll << 50000ll << 4ull;
-    QTest::newRow("exactly on a later deadline") << 10000ll << 30000ll << 30000ll << 2ull;
-    QTest::newRow("no period: now") << 0ll << 777ll << 777ll << 0ull;
+    // The period is 10 ms; the send of the first tick stalls the thread for `stall` tenths of
+    // a period. Expected: the ticks' times in tenths of a period after the start.
+    QTest::addColumn<int>("stall");
+    QTest::addColumn<QList<qint64>>("ticks");
+    QTest::addColumn<quint64>("missed");
+    QTest::newRow("half a period: on time") << 5 << QList<qint64>{10, 20, 30} << 0ull;
+    QTest::newRow("one period: the next tick at once")
+        << 10 << QList<qint64>{10, 20, 30, 40} << 0ull;
+    QTest::newRow("1.5 periods: one late tick") << 15 << QList<qint64>{10, 25, 30, 40} << 0ull;
+    QTest::newRow("3 periods: one late tick, 2 missed")
+        << 30 << QList<qint64>{10, 40, 50, 60} << 2ull;
+    QTest::newRow("4.5 periods: one late tick, 3 missed")
+        << 45 << QList<qint64>{10, 55, 60, 70} << 3ull;
 }
 
-void tst_PreciseTimer::nextDeadline()
+// The thread itself on a clock the test moves: after the stall exactly one tick comes at once
+// (never none, never a burst), then the ticks are back on the grid of the start.
+void tst_PreciseTimer::lateTickRule()
 {
-    QFETCH(qint64, period);
-    QFETCH(qint64, now);
-    QFETCH(qint64, deadline);
-    QFETCH(quint64, skipped);
+    QFETCH(int, stall);
+    QFETCH(QList<qint64>, ticks);
+    QFETCH(quint64, missed);
 
-    using us = std::chrono::microseconds;
-    const PreciseTimer::Clock::time_point previous(100h); // away from the clock's zero
-    const auto next = PreciseTimer::nextDeadline(previous, us(period), previous + us(now));
-    QCOMPARE(std::chrono::duration_cast<us>(next.deadline - previous).count(), deadline);
-    QCOMPARE(next.skipped, skipped);
+    using Clock = PreciseTimer::Clock;
+    const Clock::duration tenth = 1ms;
+    std::atomic<Clock::duration> time{100h}; // away from the clock's zero
+    std::mutex seenLock;
+    QList<qint64> seen;
+    std::atomic<int> count{0};
+    PreciseTimer timer([&] { return Clock::time_point(time.load()); });
+    timer.setTickHandler([&](quint64) {
+        const Clock::duration at = time.load();
+        if (count.load() == 0)
+            time = at + stall * tenth;
+        {
+            std::lock_guard lock(seenLock);
+            seen << (at - 100h) / tenth;
+        }
+        ++count;
+    });
+    timer.setInterval(10);
+
+    // The test moves the clock only forward to each tick; a late tick needs no move.
+    for (int i = 0; i < ticks.size(); ++i) {
+        const Clock::duration at = 100h + ticks.at(i) * tenth;
+        if (time.load() < at) {
+            time = at;
+            timer.clockMoved();
+        }
+        QTRY_VERIFY(count.load() > i);
+    }
+    std::lock_guard lock(seenLock);
+    QCOMPARE(seen, ticks);
+    QCOMPARE(timer.missedDeadlines(), missed);
 }
 
 void tst_PreciseTimer::commandsEndOlderSchedules()
@@ -147,7 +176,7 @@ void tst_PreciseTimer::quietUntilArmedAgain()
     QTRY_VERIFY(log.count.load() >= settled + 3);
 }
 
-void tst_PreciseTimer::replacingHandlerWaitsForStalledTickThatSkips()
+void tst_PreciseTimer::replacingHandlerWaitsForStalledTick()
 {
     std::promise<void> entered;
     std::atomic<int> oldCalls{0};
@@ -167,7 +196,7 @@ void tst_PreciseTimer::replacingHandlerWaitsForStalledTickThatSkips()
     QVERIFY(oldFinished);
     QTRY_VERIFY(log.count.load() >= 3);
     QCOMPARE(oldCalls.load(), 1); // no old tick slipped in after the stalled one
-    // At least the nineteen deadlines wholly inside the stall were skipped and counted.
+    // The new handler's first tick stood in for the twenty deadlines inside the stall.
     QVERIFY2(timer.missedDeadlines() >= 19, QByteArray::number(timer.missedDeadlines()));
 }
 

@@ -75,6 +75,7 @@ private:
 #else
 #ifdef Q_OS_LINUX
 #include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #endif
 
@@ -85,6 +86,10 @@ namespace {
 // stretch is needed.
 constexpr PreciseTimer::Clock::duration kFinalStretch = PreciseTimer::Clock::duration::zero();
 
+// The lowest real-time priority: ahead of every ordinary thread, behind audio and the kernel's
+// own real-time threads.
+constexpr int kRealtimePriority = 1;
+
 class SenderThread
 {
 public:
@@ -94,6 +99,12 @@ public:
         // The default 50 us of slack would be most of the error budget at short periods.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         pthread_setname_np(pthread_self(), "train-timer"); // for top -H and debuggers
+        // On a busy machine an ordinary thread waits for a core behind everything else; a
+        // real-time one gets it at once. The system grants this to root and to users with an
+        // rtprio limit (limits.conf); for anyone else the call fails and nothing changes.
+        sched_param param{};
+        param.sched_priority = kRealtimePriority;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
     }
     void sleepUntil(PreciseTimer::Clock::time_point) {}
@@ -103,7 +114,12 @@ public:
 #endif
 
 PreciseTimer::PreciseTimer()
-    : m_thread([this] { run(); })
+    : PreciseTimer(ManualClock())
+{}
+
+PreciseTimer::PreciseTimer(ManualClock manualClock)
+    : m_manualClock(std::move(manualClock))
+    , m_thread([this] { run(); })
 {}
 
 PreciseTimer::~PreciseTimer()
@@ -132,9 +148,10 @@ void PreciseTimer::setTickHandler(TickHandler handler)
         old = std::exchange(m_handler, std::move(handler));
         if (resumes && m_enabled && m_interval > 0) {
             // Nobody was there for the deadlines gone by meanwhile; carry on from the next one
-            // of the same schedule.
+            // of the same schedule, without a late tick for them.
             const auto period = std::chrono::milliseconds(m_interval);
-            m_deadline = nextDeadline(m_deadline - period, period, Clock::now()).deadline;
+            m_deadline = nextDeadline(m_deadline - period, period, now()).deadline;
+            m_late = false;
         }
     }
     m_wake.notify_all();
@@ -173,25 +190,33 @@ bool PreciseTimer::isCurrent(quint64 schedule) const
     return m_enabled && m_interval > 0 && schedule == m_schedule;
 }
 
-void PreciseTimer::restartLocked()
+void PreciseTimer::clockMoved()
 {
-    ++m_schedule;
-    m_deadline = Clock::now() + std::chrono::milliseconds(m_interval);
+    // Through the lock, so that a thread between its look at the clock and its wait hears it.
+    {
+        std::lock_guard lock(m_mutex);
+    }
     m_wake.notify_all();
 }
 
-PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point previous, Clock::duration period,
+void PreciseTimer::restartLocked()
+{
+    ++m_schedule;
+    m_deadline = now() + std::chrono::milliseconds(m_interval);
+    m_late = false;
+    m_wake.notify_all();
+}
+
+PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point served, Clock::duration period,
                                               Clock::time_point now)
 {
     if (period <= Clock::duration::zero())
-        return Next{now, 0};
-    Next next{previous + period, 0};
-    if (next.deadline < now) {
-        const auto behind = (now - next.deadline + period - Clock::duration(1)) / period;
-        next.skipped = quint64(behind);
-        next.deadline += behind * period;
-    }
-    return next;
+        return Next{now};
+    // A deadline reached exactly is passed: its tick can only be late from here.
+    const auto passed = now < served + period ? 0 : (now - served) / period;
+    if (passed == 0)
+        return Next{served + period};
+    return Next{served + (passed + 1) * period, true, quint64(passed - 1)};
 }
 
 void PreciseTimer::run()
@@ -205,21 +230,30 @@ void PreciseTimer::run()
         }
         const quint64 schedule = m_schedule;
         const auto deadline = m_deadline;
+        const bool late = m_late;
         const auto period = std::chrono::milliseconds(m_interval);
         // A command that changes the schedule, a handler taken away or the end wake us early;
         // a replacement under way holds the tick back.
         const auto interrupted = [&] {
             return m_quit || m_schedule != schedule || !m_handler || m_replacing > 0;
         };
-        // Waits on the monotonic clock to an absolute time.
-        if (m_wake.wait_until(lock, deadline - kFinalStretch, interrupted))
-            continue;
-        if (kFinalStretch > Clock::duration::zero()) {
-            lock.unlock();
-            thread.sleepUntil(deadline);
-            lock.lock();
+        if (late) {
+            // The late tick goes at once.
+        } else if (m_manualClock) {
+            m_wake.wait(lock, [&] { return interrupted() || now() >= deadline; });
             if (interrupted())
                 continue;
+        } else {
+            // Waits on the monotonic clock to an absolute time.
+            if (m_wake.wait_until(lock, deadline - kFinalStretch, interrupted))
+                continue;
+            if (kFinalStretch > Clock::duration::zero()) {
+                lock.unlock();
+                thread.sleepUntil(deadline);
+                lock.lock();
+                if (interrupted())
+                    continue;
+            }
         }
 
         TickHandler handler = m_handler; // a tick may replace the handler from inside
@@ -232,9 +266,11 @@ void PreciseTimer::run()
         m_idle.notify_all();
 
         if (m_schedule == schedule) {
-            const Next next = nextDeadline(deadline, period, Clock::now());
+            // A late tick stood for the last deadline before the one now waited for.
+            const Next next = nextDeadline(late ? deadline - period : deadline, period, now());
             m_deadline = next.deadline;
-            m_missed += next.skipped;
+            m_late = next.late;
+            m_missed += next.missed;
         }
     }
 }

@@ -10,7 +10,9 @@
 
 // The real window timer. A thread of its own sleeps to absolute deadlines (start + k x interval)
 // and runs the tick handler there, so the period neither drifts nor waits for the window's event
-// loop. A deadline the machine was too late for is skipped and counted, never made up in a burst.
+// loop. When the thread finds deadlines already past (the machine stalled, or a send took long),
+// it ticks once at once, counts the other passed deadlines as missed and carries on with the same
+// grid: one late train instead of a lost one, never a burst of them.
 //
 // Locking: the timer's own mutex is never held while the handler runs, so a handler may take a
 // lock of its owner and then ask isCurrent(); the owner in turn may hold that lock while it calls
@@ -21,7 +23,12 @@ class PreciseTimer : public TrainTimer
 public:
     using Clock = std::chrono::steady_clock;
 
+    // A clock that moves only when told. With one, the thread waits until it reaches a deadline
+    // instead of sleeping, so tests can stall and move time by hand.
+    using ManualClock = std::function<Clock::time_point()>;
+
     PreciseTimer();
+    explicit PreciseTimer(ManualClock manualClock);
     // Waits for a tick in flight; no tick starts afterwards.
     ~PreciseTimer() override;
 
@@ -38,14 +45,19 @@ public:
     bool isCurrent(quint64 schedule) const override;
     quint64 missedDeadlines() const override { return m_missed.load(); }
 
-    // The deadline after `previous` that is still ahead of `now` (or exactly now), and how many
-    // were passed over to reach it.
+    // Tells the thread that the manual clock has moved.
+    void clockMoved();
+
+    // What follows a tick for the deadline `served`, seen at `now`: the next deadline of the grid
+    // that is still ahead, and whether deadlines were passed on the way. Then one tick is due at
+    // once and all passed deadlines but the one it stands for are missed.
     struct Next
     {
         Clock::time_point deadline;
-        quint64 skipped = 0;
+        bool late = false;
+        quint64 missed = 0;
     };
-    static Next nextDeadline(Clock::time_point previous, Clock::duration period,
+    static Next nextDeadline(Clock::time_point served, Clock::duration period,
                              Clock::time_point now);
 
 private:
@@ -54,6 +66,7 @@ private:
         return m_enabled && m_interval > 0 && m_handler && m_replacing == 0;
     }
     void restartLocked();
+    Clock::time_point now() const { return m_manualClock ? m_manualClock() : Clock::now(); }
     void run();
 
     mutable std::mutex m_mutex;
@@ -66,7 +79,9 @@ private:
     bool m_enabled = true; // as the window timer starts: enabled, interval 0, no ticks
     quint64 m_schedule = 0;
     Clock::time_point m_deadline;
+    bool m_late = false; // one tick due at once, standing for the deadline before m_deadline
     bool m_quit = false;
     std::atomic<quint64> m_missed{0};
+    const ManualClock m_manualClock;
     std::thread m_thread; // last: it starts running once everything above is set up
 };

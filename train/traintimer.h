@@ -29,6 +29,7 @@ public:
     // the lock that the commands hold, so that a command always wins over a stale tick.
     virtual bool isCurrent(quint64 schedule) const = 0;
 
-    // Deadlines passed over because the machine was late (skipped, never sent in a burst).
+    // Deadlines without a train of their own: when the machine was late for several, one late
+    // train stood in for them all (never a burst) and the others count here.
     virtual quint64 missedDeadlines() const = 0;
 };
