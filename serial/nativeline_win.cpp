@@ -71,7 +71,8 @@ struct NativeLine::State
     std::string inFlight; // must outlive the write the driver is working on
     DWORD offset = 0;     // bytes of inFlight the driver has finished with
     bool writing = false;
-    int dtr = -1; // the levels last chosen (-1: none yet, the open's own stand)
+    DWORD writeError = 0; // a write that failed: bytes push() took are lost, so it sticks
+    int dtr = -1;         // the levels last chosen (-1: none yet, the open's own stand)
     int rts = -1;
 
     // Hands the driver the rest of inFlight. 0 or the error.
@@ -96,6 +97,8 @@ struct NativeLine::State
     // (a write time-out) goes on with its rest, so every byte push() took leaves, in order.
     Outcome finishWrite(HANDLE handle)
     {
+        if (writeError)
+            return {writeStatusOf(writeError), writeError};
         if (!writing)
             return {};
         DWORD done = 0;
@@ -104,14 +107,17 @@ struct NativeLine::State
             if (error == ERROR_IO_INCOMPLETE)
                 return {Status::WouldBlock, 0};
             writing = false;
+            writeError = error;
             return {writeStatusOf(error), error};
         }
         writing = false;
         offset += done;
         if (offset >= inFlight.size())
             return {};
-        if (const DWORD error = startWrite(handle))
+        if (const DWORD error = startWrite(handle)) {
+            writeError = error;
             return {writeStatusOf(error), error};
+        }
         return {Status::WouldBlock, 0};
     }
 
@@ -226,8 +232,8 @@ NativeLine::Status NativeLine::waitWritable(int timeoutMs)
             m_lastError = int(m_state->eventError);
             return Status::Failed;
         }
-        if (!m_state->writing)
-            return Status::Ok;
+        if (!m_state->writing || m_state->writeError)
+            return m_state->finishWrite(m_handle).status;
         event = m_state->event;
     }
     ::WaitForSingleObject(event, DWORD(timeoutMs));

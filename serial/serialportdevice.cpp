@@ -267,13 +267,13 @@ private:
     }
 
     // Waits, without the lock, until the driver has sent everything; false when the device died
-    // meanwhile (then it is failed already).
+    // meanwhile or the drain failed (then it is failed already: what it held is not sent).
     bool drainUnlocked(std::unique_lock<std::mutex> &lock)
     {
         lock.unlock();
         const NativeLine::Status drained = m_native.drain();
         lock.lock();
-        if (drained != NativeLine::Status::Gone)
+        if (drained == NativeLine::Status::Ok || drained == NativeLine::Status::Unsupported)
             return true;
         failLocked(lock, 0);
         return false;
