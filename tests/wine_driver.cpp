@@ -1,7 +1,7 @@
 // Runs wine_nativeline.exe under Wine against a pseudo-terminal linked as COM42 in a private
 // Wine prefix, and plays the far end of the line as the program asks (see wine_nativeline.cpp).
 // Exits with the program's status, or 77 (skipped) where Wine cannot start.
-// Usage: wine_driver WINE64 PROGRAM.exe PREFIX
+// Usage: vorlagen-wine-driver WINE64 PROGRAM.exe FOLDER (the prefix and the log go there)
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -115,19 +115,24 @@ int runWine(const std::string &prefix, const std::vector<std::string> &argv, int
 int main(int argc, char **argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s WINE64 PROGRAM.exe PREFIX\n", argv[0]);
+        std::fprintf(stderr, "usage: %s WINE64 PROGRAM.exe FOLDER\n", argv[0]);
         return 2;
     }
     const std::string wine = argv[1];
-    const std::string prefix = argv[3];
+    const std::string folder = argv[3];
+    const std::string prefix = folder + "/prefix";
     ::signal(SIGPIPE, SIG_IGN);
     if (::access(wine.c_str(), X_OK) != 0) {
         std::printf("SKIP: wine64 not found (%s); install the package wine64\n", wine.c_str());
         return kSkip;
     }
-    ::mkdir(prefix.c_str(), 0755);
-    const std::string logPath = prefix + "/../wine.log";
+    ::mkdir(folder.c_str(), 0755);
+    const std::string logPath = folder + "/wine.log";
     const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (log < 0) {
+        std::printf("FAIL: cannot write %s: %s\n", logPath.c_str(), std::strerror(errno));
+        return 1;
+    }
     // A new prefix takes a while to set up; it stays in the build folder for the next run.
     if (::access((prefix + "/system.reg").c_str(), F_OK) != 0 &&
         runWine(prefix, {wine, "wineboot", "--init"}, log) != 0) {

@@ -163,6 +163,8 @@ void destructorWithAWriteInFlight(HANDLE port)
     CHECK(got.find_first_not_of('\x5A') == cancelled);
 }
 
+// The write in flight fails (Wine answers error 21, as a hung-up line does on Windows), and so
+// does everything after it.
 void hangUpIsGone(HANDLE port)
 {
     NativeLine line(port);
@@ -173,7 +175,8 @@ void hangUpIsGone(HANDLE port)
     NativeLine::Status status = NativeLine::Status::WouldBlock;
     for (int i = 0; i < 100 && status == NativeLine::Status::WouldBlock; ++i)
         status = line.waitWritable(100);
-    CHECK(status == NativeLine::Status::Gone);
+    if (!CHECK(status == NativeLine::Status::Gone))
+        return; // a drain would wait for good
     CHECK(line.push(block.data(), 10).status == NativeLine::Status::Gone);
     CHECK(line.drain() == NativeLine::Status::Gone);
     CHECK(!line.writeInFlight());
