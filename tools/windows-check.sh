@@ -14,22 +14,28 @@ moc=/usr/lib/qt6/libexec/moc
 
 # The tests that tests/CMakeLists.txt builds on Unix only (pseudo-terminals, processes, the
 # Wine driver). Every other tests/*.cpp is built on Windows too, so it is compiled here.
-unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp tst_monitor.cpp
+unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp tst_monitor.cpp tst_options.cpp
            tst_endtoend.cpp wine_driver.cpp)
 
+shopt -s nullglob
 sources=()
-for f in app/*.cpp train/*.cpp serial/*.cpp tools/screenshot.cpp tests/*.cpp; do
+for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp tools/screenshot.cpp tests/*.cpp; do
     [[ "$f" == serial/nativeline_unix.cpp ]] && continue
     [[ " ${unix_only[*]} " == *" ${f#tests/} "* ]] && continue
     sources+=("$f")
 done
 
 rm -rf "$out"
-mkdir -p "$out/moc" "$out/obj"
+mkdir -p "$out/moc" "$out/obj" "$out/generated/cli"
+# What CMake's configure_file makes for the build.
+if [ -f cli/version.h.in ]; then
+    version=$(sed -n 's/^project(vorlagen VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    sed "s/@PROJECT_VERSION@/$version/" cli/version.h.in >"$out/generated/cli/version.h"
+fi
 defines=(-DUNICODE -D_UNICODE -DWIN32 -DWIN64 -D_WIN64 -DMINGW_HAS_SECURE_API=1 -DQT_NO_DEBUG
          -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SERIALPORT_LIB -DQT_TESTLIB_LIB
          "-DQT_TESTCASE_BUILDDIR=\"$out\"" "-DQT_TESTCASE_SOURCEDIR=\"$root/tests\"")
-includes=(-I"$root" -I"$out/moc" -isystem "$qt"
+includes=(-I"$root" -I"$out/moc" -I"$out/generated" -isystem "$qt"
           -isystem /usr/lib/x86_64-linux-gnu/qt6/mkspecs/win32-g++)
 for module in QtCore QtGui QtWidgets QtSerialPort QtTest; do
     includes+=(-isystem "$qt/$module")
@@ -38,7 +44,7 @@ done
 "$cxx" -std=c++17 -dM -E -x c++ /dev/null >"$out/moc/predefs.h"
 moc_flags=(--include "$out/moc/predefs.h" "${defines[@]}" "${includes[@]/#-isystem/-I}")
 mocs=()
-for f in app/*.h train/*.h serial/*.h; do
+for f in app/*.h cli/*.h train/*.h serial/*.h; do
     grep -q Q_OBJECT "$f" || continue
     name=$(basename "$f" .h)
     "$moc" "${moc_flags[@]}" "$f" -o "$out/moc/moc_$name.cpp"
