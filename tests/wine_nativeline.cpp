@@ -137,6 +137,23 @@ void wouldBlockWhileAWriteIsInFlight(HANDLE port)
     CHECK(take(kLarge + 100) == first + second);
 }
 
+// A write the driver ends early (here its time-out, while the reader is slow) goes on with the
+// rest: every byte push() took arrives, in order.
+void writeEndedEarlyGoesOn(HANDLE port)
+{
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = 20;
+    CHECK(SetCommTimeouts(port, &timeouts));
+    NativeLine line(port);
+    ask("read");
+    const std::string block = pattern(0, kLarge);
+    CHECK(line.push(block.data(), std::int64_t(block.size())).bytes == std::int64_t(kLarge));
+    CHECK(line.drain() == NativeLine::Status::Ok);
+    CHECK(take(kLarge) == block);
+    timeouts = COMMTIMEOUTS{};
+    SetCommTimeouts(port, &timeouts);
+}
+
 // The destructor ends the write in flight (the buffer goes with it) and leaves the handle
 // usable; nothing of the cancelled write arrives after what follows it.
 void destructorWithAWriteInFlight(HANDLE port)
@@ -204,6 +221,7 @@ int main(int argc, char **argv)
 
     manyWritesWithASlowReader(port);
     wouldBlockWhileAWriteIsInFlight(port);
+    writeEndedEarlyGoesOn(port);
     destructorWithAWriteInFlight(port);
     hangUpIsGone(port);
 
