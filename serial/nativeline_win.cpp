@@ -21,6 +21,7 @@ constexpr DWORD kErrorNoSuchDevice = 433;
 
 // How long a detach waits for a cancelled write before it leaves the buffer to the driver.
 constexpr DWORD kCancelWaitMs = 2000;
+constexpr DWORD kCancelSliceMs = 50;
 
 NativeLine::Status statusOf(DWORD error)
 {
@@ -298,11 +299,14 @@ void NativeLine::detach()
         m_state->writing = false;
         return;
     }
-    // The buffer may only go once the driver is done with it.
-    ::CancelIoEx(handle, &m_state->overlapped);
-    if (::WaitForSingleObject(m_state->event, kCancelWaitMs) == WAIT_OBJECT_0) {
-        m_state->writing = false;
-        return;
+    // The buffer may only go once the driver is done with it. The cancel is asked again now and
+    // then: one that meets the write while it is being worked on can be lost (seen under Wine).
+    for (DWORD waited = 0; waited < kCancelWaitMs; waited += kCancelSliceMs) {
+        ::CancelIoEx(handle, &m_state->overlapped);
+        if (::WaitForSingleObject(m_state->event, kCancelSliceMs) == WAIT_OBJECT_0) {
+            m_state->writing = false;
+            return;
+        }
     }
     // A driver that ignores the cancel still owns the buffer and the event: leave them to it.
     lock.unlock();
