@@ -50,8 +50,8 @@ public:
     // write in flight is cancelled when the process's handles close, so an exit must wait for
     // this (bounded) besides its own queue; elsewhere push() hands bytes over at once.
     bool writeInFlight() const;
-    // Waits at most `timeoutMs` until push() can take something: Ok, WouldBlock (timed out) or
-    // Gone.
+    // Waits at most `timeoutMs` until push() can take something: Ok, WouldBlock (timed out),
+    // Gone, or Failed (a write in flight failed otherwise; push() says so again).
     Status waitWritable(int timeoutMs);
     // Blocks until everything handed to the driver has left the line.
     Status drain();
