@@ -1,9 +1,5 @@
 #include "serial/nativeline.h"
 
-#include "serial/portfailure.h"
-
-#include <QFile>
-
 // termios2 (any rate, exact) comes from the kernel headers, which clash with <termios.h>; so this
 // file speaks to the tty through ioctl() alone.
 #include <asm/termbits.h>
@@ -42,9 +38,12 @@ NativeLine::NativeLine(Handle handle)
     : m_handle(handle)
 {}
 
-NativeLine::~NativeLine() = default;
+NativeLine::~NativeLine()
+{
+    detach();
+}
 
-NativeLine::Pushed NativeLine::push(const char *data, qint64 size)
+NativeLine::Pushed NativeLine::push(const char *data, std::int64_t size)
 {
     Pushed pushed;
     while (pushed.bytes < size) {
@@ -64,12 +63,17 @@ NativeLine::Pushed NativeLine::push(const char *data, qint64 size)
     return pushed;
 }
 
-qint64 NativeLine::queued() const
+std::int64_t NativeLine::queued() const
 {
     int bytes = 0;
     if (::ioctl(m_handle, TIOCOUTQ, &bytes) != 0)
         return 0;
     return bytes;
+}
+
+bool NativeLine::writeInFlight() const
+{
+    return false; // write() hands the bytes to the kernel before it returns
 }
 
 NativeLine::Status NativeLine::waitWritable(int timeoutMs)
@@ -101,7 +105,7 @@ NativeLine::Status NativeLine::drain()
     }
 }
 
-NativeLine::Status NativeLine::setRate(qint32 rate, qint32 *applied)
+NativeLine::Status NativeLine::setRate(std::int32_t rate, std::int32_t *applied)
 {
     termios2 tio{};
     if (::ioctl(m_handle, TCGETS2, &tio) != 0) {
@@ -122,7 +126,7 @@ NativeLine::Status NativeLine::setRate(qint32 rate, qint32 *applied)
         return statusOf(errno);
     }
     if (applied)
-        *applied = qint32(back.c_ospeed);
+        *applied = std::int32_t(back.c_ospeed);
     return Status::Ok;
 }
 
@@ -143,26 +147,15 @@ NativeLine::Status NativeLine::claimExclusive()
     return statusOf(errno);
 }
 
-void NativeLine::releaseExclusive()
+void NativeLine::detach()
 {
+    if (m_handle < 0)
+        return;
     ::ioctl(m_handle, TIOCNXCL); // a device that is gone has nothing left to release
+    m_handle = -1;
 }
 
-int NativeLine::openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
+bool NativeLine::accessDenied(const char *localPath)
 {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return PortError::NoSuchPort;
-    case QSerialPort::PermissionError:
-        // Access itself was checked before; what is left is the lock file or TIOCEXCL (EBUSY).
-        return accessDenied(path) ? PortError::PermissionDenied : PortError::PortInUse;
-    default:
-        return PortError::OpenFailed;
-    }
-}
-
-bool NativeLine::accessDenied(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    return ::access(name.constData(), W_OK) != 0 && errno == EACCES;
+    return ::access(localPath, W_OK) != 0 && errno == EACCES;
 }

@@ -44,6 +44,7 @@ PortKey keyOf(const QString &location)
     return key;
 }
 
+#ifndef Q_OS_WIN // COM<N> names the device itself there
 // The real device behind a name; a name that leads nowhere stays as it is, so the open can say
 // what was missing.
 QString resolved(const QString &path)
@@ -51,6 +52,7 @@ QString resolved(const QString &path)
     const QString real = QFileInfo(path).canonicalFilePath();
     return real.isEmpty() ? path : real;
 }
+#endif
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "serial/commcontrol.h"
 #include "serial/nativeline.h"
 
+#include <QFile>
 #include <QMetaObject>
 #include <QSerialPort>
 #include <QThread>
@@ -13,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 // How a device lives (one SerialLine per open device, shared by the SerialPortDevice that
@@ -41,6 +43,10 @@ using namespace std::chrono_literals;
 constexpr int kWaitSliceMs = 50;
 constexpr auto kExitGrace = 2s;
 
+static_assert(
+    std::is_same_v<decltype(std::declval<const QSerialPort &>().handle()), NativeLine::Handle>,
+    "NativeLine takes QSerialPort's native handle as it is");
+
 PortFailure portFailure(int number, const QString &description)
 {
     return PortFailure{number, description, kSourcePort};
@@ -63,6 +69,23 @@ PortFailure rateFailure(const QString &path, qint32 rate, qint32 applied)
         text += QStringLiteral(" (najbliza koju daje je %1 b/s)").arg(applied);
     return portFailure(PortError::RateNotAccepted,
                        text + QStringLiteral("; izaberite drugu brzinu"));
+}
+
+// What a failed QSerialPort::open of `path` means, as a PortError number.
+int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortError::NoSuchPort;
+    case QSerialPort::PermissionError:
+        // Access itself was checked before; what is left is another holder: the lock file or
+        // TIOCEXCL (EBUSY), on Windows any other open (ERROR_ACCESS_DENIED).
+        return NativeLine::accessDenied(QFile::encodeName(path).constData())
+                   ? PortError::PermissionDenied
+                   : PortError::PortInUse;
+    default:
+        return PortError::OpenFailed;
+    }
 }
 
 // A rate counts as applied when the device runs within 1 % of it; more than that garbles the
@@ -244,13 +267,13 @@ private:
     }
 
     // Waits, without the lock, until the driver has sent everything; false when the device died
-    // meanwhile (then it is failed already).
+    // meanwhile or the drain failed (then it is failed already: what it held is not sent).
     bool drainUnlocked(std::unique_lock<std::mutex> &lock)
     {
         lock.unlock();
         const NativeLine::Status drained = m_native.drain();
         lock.lock();
-        if (drained != NativeLine::Status::Gone)
+        if (drained == NativeLine::Status::Ok || drained == NativeLine::Status::Unsupported)
             return true;
         failLocked(lock, 0);
         return false;
@@ -329,7 +352,8 @@ Registry &registry()
 }
 
 // At process exit our own queue is handed to the driver if that is quick; the driver drains
-// what it holds on its own.
+// what it holds on its own. On Windows a write still in flight is cancelled when the process's
+// handles close, so that one must have reached the driver too.
 void pushOutBeforeExit()
 {
     const auto deadline = std::chrono::steady_clock::now() + kExitGrace;
@@ -338,7 +362,8 @@ void pushOutBeforeExit()
         {
             std::lock_guard lock(registry().mutex);
             for (const auto &entry : registry().lines)
-                waiting = waiting || entry.second->queuedBytes() > 0;
+                waiting = waiting || entry.second->queuedBytes() > 0 ||
+                          entry.second->native().writeInFlight();
         }
         if (!waiting || std::chrono::steady_clock::now() >= deadline)
             return;
@@ -373,7 +398,7 @@ bool SerialLine::finalize(bool fromEvent)
         port = std::exchange(m_port, nullptr);
         m_wake.notify_all();
     }
-    m_native.releaseExclusive();
+    m_native.detach();
     port->close();
     if (fromEvent)
         port->deleteLater();
@@ -482,7 +507,7 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
             return open(path, baudRate, dtr, rts);
         }
     } else {
-        if (NativeLine::accessDenied(path))
+        if (NativeLine::accessDenied(QFile::encodeName(path).constData()))
             return portFailure(PortError::PermissionDenied,
                                QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte "
                                               "korisnika u grupu dialout (sudo usermod -aG "
@@ -496,7 +521,7 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
         port->setFlowControl(QSerialPort::NoFlowControl);
         // Write only: with nothing to read, a hung-up device cannot flood us with read errors.
         if (!port->open(QIODevice::WriteOnly)) {
-            switch (NativeLine::openFailureNumber(path, port->error())) {
+            switch (openFailureNumber(path, port->error())) {
             case PortError::NoSuchPort:
                 return portFailure(PortError::NoSuchPort,
                                    QStringLiteral("Uredjaj %1 ne postoji; proverite da li je "
@@ -524,7 +549,7 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
         qint32 applied = 0;
         const NativeLine::Status rated = line->native().setRate(baudRate, &applied);
         if (rated != NativeLine::Status::Ok || !closeEnough(baudRate, applied)) {
-            line->native().releaseExclusive();
+            line->native().detach();
             port->close();
             return rateFailure(path, baudRate, rated == NativeLine::Status::Ok ? applied : 0);
         }
@@ -535,7 +560,8 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
     }
     registryLock.unlock();
 
-    // The kernel raised both lines at the open; now they follow the flags.
+    // The open left the lines as the system has them (Linux raises both, Qt on Windows DTR
+    // alone); now they follow the flags.
     m_line = line;
     auto failure = setDtr(dtr);
     if (!failure)

@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Builds and runs every test headless: a build with warnings as errors, the same under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and a clang-format check; the first build is
-# also packaged and the package checked (tools/package.sh).
+# AddressSanitizer + UndefinedBehaviorSanitizer, a clang-format check, and a compile of every
+# source for Windows (MinGW-w64); the Windows line layer runs under Wine as one of the tests. The
+# first build is also packaged and the package checked (tools/package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 source tools/deps.sh
-vorlagen_ensure_packages clang-format
+vorlagen_ensure_packages clang-format g++-mingw-w64-x86-64-posix wine64
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
 
 echo "== format check"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== Windows compile check (MinGW-w64, Qt headers, warnings are errors)"
+bash tools/windows-check.sh
 
 echo "== build (warnings are errors)"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLAGEN_WERROR=ON
