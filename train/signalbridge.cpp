@@ -40,7 +40,11 @@ SignalBridge *bridge = nullptr;
 
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
-    noteRequest(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT);
+    const bool isNow = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    const bool wasHurried = hurry.load();
+    noteRequest(isNow);
+    if (wasHurried && isNow)
+        return FALSE; // the third: the system's default
     {
         std::lock_guard lock(bridgeMutex);
         if (!bridge)
