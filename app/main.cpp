@@ -16,9 +16,5 @@ int main(int argc, char *argv[])
     MessageBoxes boxes;
     if (!Module1::Main(boxes))
         return 0;
-    const int result = QApplication::exec();
-    // The window is gone when it was closed; should the loop end any other way, it still goes
-    // before the application object, and releases the port on its way.
-    delete Module1::mainWindow();
-    return result;
+    return Module1::Run();
 }

@@ -3,9 +3,14 @@
 #include "app/singleinstance.h"
 #include "app/vorlagen.h"
 
+#include "serial/serialportdevice.h"
+#include "train/signalbridge.h"
+
+#include <QApplication>
 #include <QPointer>
 #include <QSettings>
 #include <memory>
+#include <utility>
 
 namespace Module1 {
 
@@ -28,6 +33,19 @@ void writeSettings()
     settings.sync();
 }
 
+// Every way out ends here, once: nothing is sent any more, and the devices are closed by the
+// program itself before the process ends. A second SIGTERM or SIGINT cuts the wait short.
+void endInOrder()
+{
+    static bool ended = false;
+    if (std::exchange(ended, true))
+        return;
+    SignalBridge::endBegun();
+    if (window)
+        window->sender().endForExit();
+    SerialPortDevice::finishAll(SerialPortDevice::kExitGrace, &SignalBridge::hurried);
+}
+
 } // namespace
 
 bool Main(Messenger &messenger)
@@ -42,6 +60,24 @@ bool Main(Messenger &messenger)
     writeSettings();
     window->show();
     return true;
+}
+
+int Run()
+{
+    SignalBridge bridge;
+    QObject::connect(&bridge, &SignalBridge::endRequested, qApp, [] {
+        // As "Kraj"; an open message box ends with the event loops.
+        if (window)
+            window->close();
+        QCoreApplication::quit();
+    });
+    // Where the session's end comes as this signal alone (Windows), the process may not live
+    // past it.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &endInOrder);
+    const int result = QApplication::exec();
+    endInOrder();
+    delete window.data();
+    return result;
 }
 
 VorlaGen *mainWindow()

@@ -12,6 +12,12 @@ namespace Module1 {
 // instance runs. Otherwise the program lives on the window's events until it is closed.
 bool Main(Messenger &messenger);
 
+// After Main: runs the program until it ends and then ends it in order, whichever way it ends
+// ("Kraj", the window closed, SIGTERM, SIGINT, SIGHUP): the repetition stops, the port closes,
+// what waits to be sent goes out within a grace time, every device is closed and its claim and
+// lock given up. Only then does it return, with the exit code.
+int Run();
+
 // The window made by Main; null once it has been closed (closing destroys it).
 VorlaGen *mainWindow();
 

@@ -2,6 +2,7 @@
 
 #include "serial/commcontrol.h"
 #include "serial/nativeline.h"
+#include "serial/portbusy.h"
 
 #include <QFile>
 #include <QMetaObject>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 // How a device lives (one SerialLine per open device, shared by the SerialPortDevice that
 // opened it, a per-process registry keyed by the resolved path, and one worker thread):
@@ -41,7 +43,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kWaitSliceMs = 50;
-constexpr auto kExitGrace = 2s;
 
 static_assert(
     std::is_same_v<decltype(std::declval<const QSerialPort &>().handle()), NativeLine::Handle>,
@@ -228,12 +229,6 @@ public:
         return m_queuedBytes + m_native.queued();
     }
 
-    qint64 queuedBytes() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_queuedBytes;
-    }
-
     // The owner lets go. A failure not yet told to the owner comes back now.
     std::optional<PortFailure> release()
     {
@@ -252,6 +247,10 @@ public:
     // over again or still has work to do. Returns whether it closed the port.
     bool finalize(bool fromEvent);
 
+    // The program ends: closes the line once nothing is left to send, or at once when `now`.
+    // Returns whether the line is closed.
+    bool finishForExit(bool now);
+
 private:
     // The failure the owner has not heard of yet, if any; Gone lines report once.
     std::optional<PortFailure> ownerFailureLocked()
@@ -264,6 +263,14 @@ private:
         if (m_state == State::Gone || m_state == State::Closed)
             return goneFailure(m_path, 0);
         return std::nullopt;
+    }
+
+    // Nothing of ours is left to send: our queue is empty and the driver has nothing in hand.
+    // On Windows a write still in flight is cancelled when the process's handles close, so it
+    // must have ended too.
+    bool idleLocked() const
+    {
+        return m_queuedBytes == 0 && m_native.queued() == 0 && !m_native.writeInFlight();
     }
 
     // Waits, without the lock, until the driver has sent everything; false when the device died
@@ -351,30 +358,17 @@ Registry &registry()
     return *instance;
 }
 
-// At process exit our own queue is handed to the driver if that is quick; the driver drains
-// what it holds on its own. On Windows a write still in flight is cancelled when the process's
-// handles close, so that one must have reached the driver too.
-void pushOutBeforeExit()
+// For a program that ends through exit() without finishing its lines (a library that gives up
+// when the display goes away at a logout does that).
+void finishAtExit()
 {
-    const auto deadline = std::chrono::steady_clock::now() + kExitGrace;
-    for (;;) {
-        bool waiting = false;
-        {
-            std::lock_guard lock(registry().mutex);
-            for (const auto &entry : registry().lines)
-                waiting = waiting || entry.second->queuedBytes() > 0 ||
-                          entry.second->native().writeInFlight();
-        }
-        if (!waiting || std::chrono::steady_clock::now() >= deadline)
-            return;
-        std::this_thread::sleep_for(20ms);
-    }
+    SerialPortDevice::finishAll();
 }
 
 void registerExitHandler()
 {
     static std::once_flag once;
-    std::call_once(once, [] { std::atexit(&pushOutBeforeExit); });
+    std::call_once(once, [] { std::atexit(&finishAtExit); });
 }
 
 } // namespace
@@ -404,6 +398,44 @@ bool SerialLine::finalize(bool fromEvent)
         port->deleteLater();
     else
         delete port;
+    return true;
+}
+
+bool SerialLine::finishForExit(bool now)
+{
+    QSerialPort *port = nullptr;
+    {
+        std::lock_guard registryLock(registry().mutex);
+        std::lock_guard lock(m_mutex);
+        if (m_state == State::Closed)
+            return true;
+        if (!now && m_state != State::Gone && !idleLocked())
+            return false;
+        m_state = State::Closed;
+        m_queue.clear();
+        m_queuedBytes = 0;
+        const auto it = registry().lines.find(m_path);
+        if (it != registry().lines.end() && it->second.get() == this)
+            registry().lines.erase(it);
+        port = std::exchange(m_port, nullptr);
+        m_wake.notify_all();
+    }
+    if (!port)
+        return true;
+    m_native.detach();
+    if (port->thread() == QThread::currentThread()) {
+        port->close();
+        delete port;
+    } else {
+        // Only its own thread may close it; the claim is given up already.
+        QMetaObject::invokeMethod(
+            port,
+            [port] {
+                port->close();
+                port->deleteLater();
+            },
+            Qt::QueuedConnection);
+    }
     return true;
 }
 
@@ -438,6 +470,8 @@ void SerialLine::run()
             lock.unlock();
             const NativeLine::Status ready = m_native.waitWritable(kWaitSliceMs);
             lock.lock();
+            if (m_state == State::Closed)
+                return; // closed at the end of the program meanwhile: the handle is no longer ours
             if (ready == NativeLine::Status::Gone) {
                 failLocked(lock, 0);
                 continue;
@@ -533,10 +567,7 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
                                                   "korisnika u grupu dialout")
                                        .arg(path));
             case PortError::PortInUse:
-                return portFailure(PortError::PortInUse,
-                                   QStringLiteral("Port %1 je zauzet: koristi ga drugi program "
-                                                  "ili drugi primerak ovog programa")
-                                       .arg(path));
+                return portBusyFailure(path);
             default:
                 return portFailure(PortError::OpenFailed,
                                    QStringLiteral("Uredjaj %1 nije moguce otvoriti kao serijski "
@@ -624,6 +655,27 @@ std::optional<PortFailure> SerialPortDevice::close()
 void SerialPortDevice::setBackgroundFailureHandler(FailureHandler handler)
 {
     m_handler = std::move(handler);
+}
+
+void SerialPortDevice::finishAll(std::chrono::milliseconds grace,
+                                 const std::function<bool()> &hurry)
+{
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (;;) {
+        std::vector<std::shared_ptr<SerialLine>> lines;
+        {
+            std::lock_guard lock(registry().mutex);
+            for (const auto &entry : registry().lines)
+                lines.push_back(entry.second);
+        }
+        const bool now = std::chrono::steady_clock::now() >= deadline || (hurry && hurry());
+        bool waiting = false;
+        for (const auto &line : lines)
+            waiting = !line->finishForExit(now) || waiting;
+        if (!waiting)
+            return;
+        std::this_thread::sleep_for(10ms);
+    }
 }
 
 int SerialPortDevice::linesInUse()

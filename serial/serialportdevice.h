@@ -2,6 +2,8 @@
 
 #include "serial/portdevice.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 class SerialLine;
@@ -32,6 +34,16 @@ public:
     // Devices of this process that are open or still draining (closed for good once they are
     // no longer counted).
     static int linesInUse();
+
+    // The end of the program, whichever way it ends: waits until every line of this process (open
+    // or still draining) has nothing left to send, at most `grace` and only as long as `hurry`
+    // says no, then gives up each exclusive claim and closes each device, which also releases
+    // its lock file. What has not left by then is dropped. Call it after the port objects are
+    // gone, on the thread that opened the ports (QSerialPort belongs to it), before the process
+    // ends; if a program never calls it, it runs at exit().
+    static void finishAll(std::chrono::milliseconds grace = kExitGrace,
+                          const std::function<bool()> &hurry = {});
+    static constexpr std::chrono::milliseconds kExitGrace{2000};
 
 private:
     std::optional<PortFailure> forgetIfGone(std::optional<PortFailure> failure);

@@ -21,7 +21,8 @@ struct FakeLine
     bool rts = false;
     bool open = false;
     std::optional<PortFailure> failOpen;
-    std::optional<PortFailure> failWrite; // once set, writes fail and the device closes itself
+    // Once set, writes and line changes fail and the device closes itself.
+    std::optional<PortFailure> failWrite;
     int opens = 0;
     int closes = 0;
 };
@@ -56,21 +57,19 @@ public:
     {
         m_line->calls << QStringLiteral("dtr %1").arg(int(on));
         m_line->dtr = on;
-        return std::nullopt;
+        return failIfDead();
     }
     std::optional<PortFailure> setRts(bool on) override
     {
         m_line->calls << QStringLiteral("rts %1").arg(int(on));
         m_line->rts = on;
-        return std::nullopt;
+        return failIfDead();
     }
     std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override
     {
         m_line->calls << QStringLiteral("write %1").arg(bytes.size());
-        if (m_line->failWrite) {
-            m_line->open = m_isOpen = false;
-            return m_line->failWrite;
-        }
+        if (auto failure = failIfDead())
+            return failure;
         if (bytes.size() > limit)
             return PortFailure{PortError::QueueFull, QStringLiteral("pun"), kSourcePort};
         m_line->writes << bytes;
@@ -86,6 +85,13 @@ public:
     }
 
 private:
+    std::optional<PortFailure> failIfDead()
+    {
+        if (m_line->failWrite)
+            m_line->open = m_isOpen = false;
+        return m_line->failWrite;
+    }
+
     std::shared_ptr<FakeLine> m_line;
     bool m_isOpen = false;
 };

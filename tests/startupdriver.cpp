@@ -1,12 +1,14 @@
-// The start-up routine as a real process for tst_startup: the real lock, settings and window,
-// with the message boxes printed instead of shown. Prints "window" once the window is up; input
-// on standard input presses the window's "Kraj" button.
+// The program as a real process for tst_startup: the real start-up, lock, settings, window, port
+// and end, with the message boxes printed instead of shown. Prints "window" once the window is
+// up. Each line on standard input is a command, answered with "done <name>" once it has run:
+// "txtPort=7" types into a field, "cmdKraj" presses a button, "chkDTR" clicks a box.
 
 #include "app/startup.h"
 #include "app/vorlagen.h"
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QPushButton>
+#include <QLineEdit>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <unistd.h>
@@ -40,15 +42,31 @@ int main(int argc, char *argv[])
     PrintingMessenger messenger;
     if (!Module1::Main(messenger))
         return 0;
+    Module1::mainWindow()->setMessenger(&messenger);
     print(QStringLiteral("window"));
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        input.setEnabled(false);
-        if (VorlaGen *window = Module1::mainWindow())
-            window->findChild<QPushButton *>(QStringLiteral("cmdKraj"))->click();
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        pending.append(buffer, int(n));
+        for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
+            const QString line = QString::fromUtf8(pending.left(end));
+            VorlaGen *window = Module1::mainWindow();
+            if (!window)
+                continue;
+            const QString name = line.section(QLatin1Char('='), 0, 0);
+            if (auto *field = window->findChild<QLineEdit *>(name))
+                field->setText(line.section(QLatin1Char('='), 1));
+            else if (auto *button = window->findChild<QAbstractButton *>(name))
+                button->click();
+            print(QStringLiteral("done %1").arg(name));
+        }
     });
-    const int result = QApplication::exec();
-    delete Module1::mainWindow();
-    return result;
+    return Module1::Run();
 }

@@ -3,11 +3,11 @@
 #include "pseudoterminal.h"
 #include "serial/serialportdevice.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,6 +34,7 @@ private slots:
     void jednomSendsTheDefaultTrainOnceAndCloses();
     void ponavljanjeSendsEveryPeriodFromOnePeriodOn();
     void editsWaitForPonavljanje();
+    void unpluggingReportsOnceAndRecovers_data();
     void unpluggingReportsOnceAndRecovers();
 
 private:
@@ -91,7 +92,7 @@ void tst_EndToEnd::set(const char *field, const QString &text)
 
 void tst_EndToEnd::click(const char *button)
 {
-    auto *b = m_window->findChild<QPushButton *>(QLatin1String(button));
+    auto *b = m_window->findChild<QAbstractButton *>(QLatin1String(button));
     QVERIFY(b);
     QTest::mouseClick(b, Qt::LeftButton);
 }
@@ -166,13 +167,24 @@ void tst_EndToEnd::editsWaitForPonavljanje()
     QVERIFY(m_messages.boxes.isEmpty());
 }
 
+void tst_EndToEnd::unpluggingReportsOnceAndRecovers_data()
+{
+    QTest::addColumn<bool>("byDtrClick");
+    QTest::newRow("found by the next train") << false;
+    QTest::newRow("found by a DTR click before it") << true;
+}
+
 void tst_EndToEnd::unpluggingReportsOnceAndRecovers()
 {
-    set("txtPerioda", QStringLiteral("10"));
+    QFETCH(bool, byDtrClick);
+    set("txtPerioda", QString::fromLatin1(byDtrClick ? "30000" : "10"));
     click("cmdPonavljanje");
-    QTRY_VERIFY_WITH_TIMEOUT(trainsIn(m_pty->received(), kDefaultTrain) >= 2, kWaitMs);
+    if (!byDtrClick)
+        QTRY_VERIFY_WITH_TIMEOUT(trainsIn(m_pty->received(), kDefaultTrain) >= 2, kWaitMs);
 
     m_pty->hangUp();
+    if (byDtrClick)
+        click("chkDTR");
     QTRY_COMPARE_WITH_TIMEOUT(m_messages.boxes.size(), 1, kWaitMs);
     const Box box = m_messages.boxes.first();
     QCOMPARE(box.kind, QStringLiteral("critical"));

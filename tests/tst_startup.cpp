@@ -1,16 +1,23 @@
+#include "pseudoterminal.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
+#include <grp.h>
 #include <memory>
+#include <pwd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
-// Start-up with real processes: each runs the start-up routine with the real lock file and
-// settings, in folders of this test's own.
+// Start-up and end with real processes: each runs the program with the real lock file, settings
+// and serial device (a pseudo-terminal linked as COM7), in folders of this test's own.
 class tst_Startup : public QObject
 {
     Q_OBJECT
@@ -22,6 +29,8 @@ private slots:
     void firstStartWinsLaterStartsAreRefused();
     void killedInstanceDoesNotBlock();
     void simultaneousStartsGiveOneWindow();
+    void waysOutLeaveThePortClean_data();
+    void waysOutLeaveThePortClean();
 
 private:
     struct Instance
@@ -40,7 +49,7 @@ private:
         }
     };
 
-    Instance *start();
+    Instance *start(uid_t user = ::getuid());
     QString settingsFile() const { return m_root->filePath("config/vorlagen/vorlagen.conf"); }
     QString lockFile() const { return m_root->filePath("run/vorlagen-%1.lock").arg(::getuid()); }
 
@@ -71,7 +80,7 @@ void tst_Startup::cleanup()
     m_root.reset();
 }
 
-tst_Startup::Instance *tst_Startup::start()
+tst_Startup::Instance *tst_Startup::start(uid_t user)
 {
     auto instance = std::make_unique<Instance>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -80,6 +89,17 @@ tst_Startup::Instance *tst_Startup::start()
     env.insert("XDG_RUNTIME_DIR", m_root->filePath("run"));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     instance->process.setProcessEnvironment(env);
+    instance->process.setChildProcessModifier([user] {
+        // A test run under nohup must not hand its ignored signals on.
+        for (const int number : {SIGTERM, SIGINT, SIGHUP})
+            ::signal(number, SIG_DFL);
+        if (user == ::getuid())
+            return;
+        const passwd *account = ::getpwuid(user);
+        if (!account || ::setgroups(0, nullptr) != 0 || ::setgid(account->pw_gid) != 0 ||
+            ::setuid(user) != 0)
+            ::_exit(126);
+    });
     instance->process.start(QStringLiteral(VORLAGEN_STARTUP_DRIVER), {});
     m_instances.push_back(std::move(instance));
     return m_instances.back().get();
@@ -104,7 +124,7 @@ void tst_Startup::firstStartWinsLaterStartsAreRefused()
     QCOMPARE(first->process.state(), QProcess::Running);
 
     // "Kraj" ends the program, not just the window.
-    first->process.write("kraj\n");
+    first->process.write("cmdKraj\n");
     QVERIFY(first->process.waitForFinished(kStartTimeout));
     QVERIFY(first->exitedCleanly());
 }
@@ -143,6 +163,154 @@ void tst_Startup::simultaneousStartsGiveOneWindow()
     }
     QVERIFY(winner);
     QTRY_VERIFY_WITH_TIMEOUT(winner->hasWindow(), kStartTimeout);
+}
+
+namespace {
+
+// Root ignores a device's exclusive claim: the restarts must run as an ordinary user, made here
+// when the test runs as root (as CI does). 0 when none can be had, or it cannot run the driver
+// (a build folder under /root).
+uid_t ordinaryUser()
+{
+    if (::getuid() != 0)
+        return ::getuid();
+    const QString name = QStringLiteral("vorlagen-test");
+    if (!::getpwnam(qPrintable(name)))
+        QProcess::execute("useradd",
+                          {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name});
+    const passwd *account = ::getpwnam(qPrintable(name));
+    if (!account ||
+        QProcess::execute("runuser", {"-u", name, "--", "test", "-x", VORLAGEN_STARTUP_DRIVER}))
+        return 0;
+    return account->pw_uid;
+}
+
+int exclusiveFlag(const PseudoTerminal &pty)
+{
+    int flag = -1;
+    ::ioctl(pty.deviceSide(), TIOCGEXCL, &flag);
+    return flag;
+}
+
+bool lockFileLeft(const PseudoTerminal &pty)
+{
+    const QString name = "LCK.." + pty.path().mid(5).replace('/', '_');
+    return QFile::exists("/run/lock/" + name) || QFile::exists("/var/lock/" + name) ||
+           QFile::exists("/tmp/" + name);
+}
+
+} // namespace
+
+void tst_Startup::waysOutLeaveThePortClean_data()
+{
+    QTest::addColumn<int>("way");      // a signal, or 0 for "Kraj"
+    QTest::addColumn<bool>("waiting"); // a 1001-byte train waits behind a full terminal
+    QTest::newRow("Kraj") << 0 << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGTERM, 1001 bytes waiting") << int(SIGTERM) << true;
+    QTest::newRow("Kraj, 1001 bytes waiting") << 0 << true;
+    QTest::newRow("SIGKILL, a crash") << int(SIGKILL) << false;
+}
+
+// The program repeats (or one train waits to be sent) while the receiver sleeps, and then ends.
+// The receiver wakes up: every byte arrives, in whole trains, and the device is left as it was
+// found (no exclusive claim, no lock file), so the same user's next start can use it at once.
+// Only a crash leaves the claim, and the next start says what to do about it.
+void tst_Startup::waysOutLeaveThePortClean()
+{
+    QFETCH(int, way);
+    QFETCH(bool, waiting);
+    const uid_t user = ordinaryUser();
+    if (user == 0)
+        QWARN("no ordinary user who may run the driver: the claim is checked on the device alone");
+    PseudoTerminal pty(false);
+    QVERIFY(pty.ok());
+    QVERIFY(QDir(m_root->path()).mkpath("config/vorlagen"));
+    QVERIFY(QFile::link(pty.path(), m_root->filePath("config/vorlagen/com7")));
+    QVERIFY(QProcess::execute("chown", {"-R", QString::number(user), m_root->path(), pty.path()}) ==
+            0);
+
+    Instance *program = start(user);
+    QTRY_VERIFY_WITH_TIMEOUT(program->hasWindow(), kStartTimeout);
+    program->process.write(waiting ? "txtPort=7\ntxtPerioda=30000\ncmdPonavljanje\n"
+                                   : "txtPort=7\ntxtPerioda=20\ntxtPodaciZaSlanje=01 02 03 04 "
+                                     "05\ncmdPonavljanje\n");
+    QTRY_COMPARE_WITH_TIMEOUT(exclusiveFlag(pty), 1, kStartTimeout);
+    QByteArray train = QByteArray::fromHex("0102030405");
+    QByteArray expected;
+    if (waiting) {
+        // The open terminal is filled up, so that the whole train stays in the program's queue.
+        const int writer = ::open(qPrintable(pty.path()), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(writer >= 0);
+        const QByteArray filler(1000, 'U');
+        // The kernel moves bytes on between its buffers for a while: full means full for good.
+        for (int refused = 0; refused < 5;) {
+            const ssize_t n = ::write(writer, filler.constData(), filler.size());
+            if (n > 0)
+                expected += filler.left(n);
+            refused = n > 0 ? 0 : refused + 1;
+            if (n <= 0)
+                QTest::qWait(20);
+        }
+        ::close(writer);
+        train.clear();
+        for (int i = 0; i < 1001; ++i)
+            train += char(i * 7);
+        expected += train;
+        program->process.write("txtPodaciZaSlanje=" + train.toHex(' ').toUpper() + "\ncmdJednom\n");
+        QTRY_VERIFY_WITH_TIMEOUT(program->read().contains("done cmdJednom"), kStartTimeout);
+    } else {
+        QTest::qWait(300); // a few trains
+    }
+    QElapsedTimer requested;
+    qint64 endedAfter = -1;
+    QObject scope;
+    connect(&program->process, &QProcess::finished, &scope,
+            [&] { endedAfter = requested.elapsed(); });
+    requested.start();
+    if (way)
+        ::kill(pid_t(program->process.processId()), way);
+    else
+        program->process.write("cmdKraj\n");
+    QTest::qWait(300);
+    pty.startReading(); // within the grace time
+    QTRY_COMPARE_WITH_TIMEOUT(program->process.state(), QProcess::NotRunning, kStartTimeout);
+    qInfo("ended %lld ms after the request", endedAfter);
+
+    if (way == SIGKILL) {
+        QCOMPARE(exclusiveFlag(pty), 1); // nothing could give it up
+    } else {
+        QVERIFY(program->exitedCleanly());
+        QCOMPARE(exclusiveFlag(pty), 0);
+        QVERIFY(!lockFileLeft(pty));
+        if (waiting)
+            QTRY_COMPARE_WITH_TIMEOUT(pty.received(), expected, kStartTimeout);
+        else // whole trains: never one cut short
+            QTRY_VERIFY_WITH_TIMEOUT(pty.received().size() % train.size() == 0 &&
+                                         pty.received().endsWith(train),
+                                     kStartTimeout);
+    }
+    QVERIFY(!program->read().contains("critical"));
+
+    // The next start, as the same user.
+    const QByteArray before = pty.received();
+    Instance *next = start(user);
+    QTRY_VERIFY_WITH_TIMEOUT(next->hasWindow(), kStartTimeout);
+    next->process.write("txtPort=7\ncmdJednom\n");
+    if (way == SIGKILL && user != 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(next->read().contains("critical"), kStartTimeout);
+        QVERIFY2(next->read().contains("Greska 202 - ") &&
+                     next->read().contains("virtuelni port napravite ponovo"),
+                 next->read().constData());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(pty.received().size() > before.size(), kStartTimeout);
+        QVERIFY2(!next->read().contains("critical"), next->read().constData());
+    }
+    next->process.write("cmdKraj\n");
+    QVERIFY(next->process.waitForFinished(kStartTimeout));
+    QCOMPARE(exclusiveFlag(pty), way == SIGKILL && user != 0 ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -43,7 +43,8 @@ private slots:
     void badPeriodWhileRepeatingKeepsRepetition();
     void tooLongTrainChangesNothing_data();
     void tooLongTrainChangesNothing();
-    void failedTickStopsAndReportsOnce();
+    void failureDuringRepetitionStopsAndReportsOnce_data();
+    void failureDuringRepetitionStopsAndReportsOnce();
     void pendingFailureShownOnceByFirstComer();
     void integer16_data();
     void integer16();
@@ -361,14 +362,31 @@ void tst_TrainSender::tooLongTrainChangesNothing()
     QCOMPARE(m_sender->isRepeating(), repeatFirst);
 }
 
-void tst_TrainSender::failedTickStopsAndReportsOnce()
+void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce_data()
 {
+    QTest::addColumn<QString>("foundBy");
+    QTest::newRow("a tick") << QStringLiteral("tick");
+    QTest::newRow("a DTR click") << QStringLiteral("dtr");
+    QTest::newRow("an RTS click") << QStringLiteral("rts");
+}
+
+void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
+{
+    QFETCH(QString, foundBy);
     QSignalSpy repeating(m_sender.get(), &TrainSender::repeatingChanged);
     m_sender->cmdPonavljanje_Click();
     QVERIFY(m_timer.tick());
     m_line->failWrite =
         PortFailure{PortError::DeviceGone, QStringLiteral("Uredjaj je nestao"), kSourcePort};
-    QVERIFY(m_timer.tick());
+    if (foundBy == QLatin1String("tick")) {
+        QVERIFY(m_timer.tick());
+    } else if (foundBy == QLatin1String("dtr")) {
+        m_panel.dtr = Panel::Unchecked;
+        m_sender->chkDTR_Click();
+    } else {
+        m_panel.rts = Panel::Checked;
+        m_sender->chkRTS_Click();
+    }
 
     // Stopped and closed before anything is shown; no further tick sends.
     QVERIFY(!m_sender->isRepeating());

@@ -80,27 +80,30 @@ void TrainSender::Form_Load()
 
 void TrainSender::chkDTR_Click()
 {
-    const int state = m_panel.dtrState();
-    if (state == Panel::Grayed)
-        return;
-    std::optional<PortFailure> failure;
-    {
-        std::lock_guard lock(m_lock);
-        failure = MSCommPort.setDTREnable(state == Panel::Checked);
-    }
-    if (failure)
-        report(*failure);
+    lineClick(true);
 }
 
 void TrainSender::chkRTS_Click()
 {
-    const int state = m_panel.rtsState();
+    lineClick(false);
+}
+
+// A line that fails during a repetition ends it as a failed tick does: the report is the one
+// for the fault, and no tick comes after it to report the closed port again.
+void TrainSender::lineClick(bool dtr)
+{
+    const int state = dtr ? m_panel.dtrState() : m_panel.rtsState();
     if (state == Panel::Grayed)
         return;
     std::optional<PortFailure> failure;
     {
         std::lock_guard lock(m_lock);
-        failure = MSCommPort.setRTSEnable(state == Panel::Checked);
+        const bool on = state == Panel::Checked;
+        failure = dtr ? MSCommPort.setDTREnable(on) : MSCommPort.setRTSEnable(on);
+        if (failure && m_repeating) {
+            endRepetitionLocked(*failure);
+            return;
+        }
     }
     if (failure)
         report(*failure);
@@ -195,8 +198,13 @@ void TrainSender::tickLocked()
         ++m_sent;
         return;
     }
+    endRepetitionLocked(*failure);
+}
+
+void TrainSender::endRepetitionLocked(const PortFailure &failure)
+{
     stopLocked();
-    closeLocked(); // the write's failure is the one worth reporting
+    closeLocked(); // the failure that ended it is the one worth reporting
     if (!m_pendingFailure)
         m_pendingFailure = failure;
     QMetaObject::invokeMethod(
@@ -220,6 +228,20 @@ void TrainSender::timerSlanjePovorki_Timer()
 {
     std::lock_guard lock(m_lock);
     tickLocked();
+}
+
+void TrainSender::endForExit()
+{
+    bool wasRepeating = false;
+    {
+        std::lock_guard lock(m_lock);
+        wasRepeating = m_repeating;
+        stopLocked();
+        closeLocked();
+        m_pendingFailure.reset();
+    }
+    if (wasRepeating)
+        emit repeatingChanged(false);
 }
 
 void TrainSender::cmdJednom_Click()

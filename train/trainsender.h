@@ -37,6 +37,10 @@ public:
     // The send routine as a tick runs it: the current train in one write.
     void timerSlanjePovorki_Timer();
 
+    // The program ends: the repetition stops and the port closes (what was written still goes
+    // out), with nothing shown any more.
+    void endForExit();
+
     bool isRepeating() const;
     qint16 brojBajtova() const;
     PovorkaBuffer povorka() const;
@@ -60,6 +64,8 @@ private:
     std::optional<PortFailure> closeLocked();
     std::optional<PortFailure> sendLocked();
     void tickLocked();
+    void lineClick(bool dtr);
+    void endRepetitionLocked(const PortFailure &failure);
     void onTimerTick(quint64 schedule);
     void stopLocked();
     void setRepeating(bool repeating);

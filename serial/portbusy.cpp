@@ -1,0 +1,104 @@
+#include "serial/portbusy.h"
+
+#ifdef Q_OS_UNIX
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+PortFailure busy(const QString &description)
+{
+    return PortFailure{PortError::PortInUse, description, kSourcePort};
+}
+
+#ifdef Q_OS_UNIX
+
+// Where QSerialPort keeps the lock file of `path`: "LCK.." and the name under /dev with '/' as
+// '_', in the first of its folders that has one. Only read here, never written.
+QString lockFileOf(const QString &path)
+{
+    QString name = path;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QStringList folders = {QStringLiteral("/var/lock"),
+                                 QStringLiteral("/etc/locks"),
+                                 QStringLiteral("/var/spool/locks"),
+                                 QStringLiteral("/var/spool/uucp"),
+                                 QStringLiteral("/tmp"),
+                                 QStringLiteral("/var/tmp"),
+                                 QStringLiteral("/var/lock/lockdev"),
+                                 QStringLiteral("/run/lock"),
+                                 QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    for (const QString &folder : folders) {
+        const QString file = QDir(folder).filePath(name);
+        if (QFileInfo::exists(file))
+            return file;
+    }
+    return {};
+}
+
+bool processAlive(qint64 pid)
+{
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// Whether the device refuses a plain open because someone holds it exclusively (TIOCEXCL).
+bool heldExclusively(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EBUSY;
+}
+
+#endif
+
+} // namespace
+
+PortFailure portBusyFailure(const QString &path)
+{
+    const QString generic =
+        QStringLiteral("Port %1 je zauzet: koristi ga drugi program ili drugi primerak ovog "
+                       "programa")
+            .arg(path);
+#ifdef Q_OS_UNIX
+    const QString lock = lockFileOf(path);
+    qint64 pid = 0;
+    QString hostName;
+    QString program;
+    if (!lock.isEmpty() && QLockFile(lock).getLockInfo(&pid, &hostName, &program) && pid > 0) {
+        if (processAlive(pid))
+            return busy(
+                generic +
+                QStringLiteral(" (%1, proces %2)").arg(QFileInfo(program).fileName()).arg(pid));
+        // A lock of our own user's dead process would have been taken over by the open.
+        return busy(QStringLiteral("Port %1 je zauzet: datoteka zakljucavanja %2 ostala je iza "
+                                   "programa koji vise ne radi (proces %3), a pripada drugom "
+                                   "korisniku; neka je ukloni taj korisnik ili administrator: "
+                                   "sudo rm %2")
+                        .arg(path, lock)
+                        .arg(pid));
+    }
+    if (heldExclusively(path))
+        return busy(generic + QStringLiteral(
+                                  ", koji ga drzi samo za sebe. Ako ga nijedan program ne koristi, "
+                                  "zauzece je ostalo iza programa koji je pao ili je nasilno "
+                                  "prekinut i ne moze se ukloniti iz programa: virtuelni port "
+                                  "napravite ponovo (npr. ponovo pokrenite vorlagen-monitor), a "
+                                  "adapter iskljucite i ponovo prikljucite"));
+#endif
+    return busy(generic);
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "serial/portfailure.h"
+
+// Error 202 for a device that another holder refused us, with what can be found out about the
+// holder: a live program, a lock file that a dead program of another user left behind, or a
+// device kept exclusive (by a live program, or by one that crashed on a virtual port), each with
+// what the operator can do about it.
+PortFailure portBusyFailure(const QString &path);
