@@ -1,6 +1,6 @@
 #include "app/linepreview.h"
 
-#include "train/trainsender.h"
+#include "train/fields.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -76,7 +76,7 @@ void LinePreview::setPeriodText(const QString &text)
 
 void LinePreview::setPortText(const QString &text)
 {
-    m_portNumber = TrainSender::toInteger16(text);
+    m_portNumber = Fields::toInteger16(text);
     refresh();
     m_settleTimer.start();
 }

@@ -2,6 +2,7 @@
 
 #include "app/singleinstance.h"
 #include "app/vorlagen.h"
+#include "serial/operatortexts.h"
 
 #include "serial/serialportdevice.h"
 #include "train/signalbridge.h"
@@ -52,8 +53,7 @@ bool Main(Messenger &messenger)
 {
     instance = std::make_unique<SingleInstance>();
     if (!instance->tryAcquire()) {
-        messenger.information(QStringLiteral("Informacija !"),
-                              QStringLiteral("Program je vec startovan!"));
+        messenger.information(OperatorText::alreadyRunningTitle(), OperatorText::alreadyRunning());
         return false;
     }
     window = new VorlaGen();

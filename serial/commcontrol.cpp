@@ -1,5 +1,7 @@
 #include "serial/commcontrol.h"
 
+#include "serial/operatortexts.h"
+
 #include <QMetaObject>
 #include <QPointer>
 #include <QRegularExpression>
@@ -7,11 +9,6 @@
 #include <mutex>
 
 namespace {
-
-PortFailure portFailure(int number, const QString &description)
-{
-    return PortFailure{number, description, kSourcePort};
-}
 
 // Port objects alive now. A device's background failure comes from its own thread, possibly
 // while the port object is being destroyed on the window's thread; a QPointer alone cannot
@@ -67,12 +64,9 @@ CommControl::~CommControl()
 std::optional<PortFailure> CommControl::setCommPort(qint16 number)
 {
     if (portOpen())
-        return portFailure(PortError::OpenFailed,
-                           QStringLiteral("Broj porta se ne menja dok je port otvoren"));
+        return OperatorText::numberChangedWhileOpen();
     if (number < 1)
-        return portFailure(
-            PortError::PortBelowOne,
-            QStringLiteral("Broj porta mora biti 1 ili veci, a zadat je %1").arg(number));
+        return OperatorText::portBelowOne(number);
     m_commPort = number;
     return std::nullopt;
 }
@@ -94,13 +88,8 @@ qint32 CommControl::bitRateOf(const QString &settings)
 
 std::optional<PortFailure> CommControl::setSettings(const QString &settings)
 {
-    if (bitRateOf(settings) == 0) {
-        const QString rate = settings.section(QLatin1Char(','), 0, 0);
-        return portFailure(PortError::BadBitRate,
-                           QStringLiteral("Brzina \"%1\" b/s nije prihvacena; upisite ceo "
-                                          "pozitivan broj, npr. 9600")
-                               .arg(rate));
-    }
+    if (bitRateOf(settings) == 0)
+        return OperatorText::badBitRate(settings.section(QLatin1Char(','), 0, 0));
     m_settings = settings;
     return std::nullopt;
 }
@@ -110,9 +99,7 @@ namespace {
 std::optional<PortFailure> checkBufferSize(qint16 size)
 {
     if (size < 1)
-        return portFailure(
-            PortError::BadBufferSize,
-            QStringLiteral("Velicina bafera mora biti pozitivna, a zadata je %1").arg(size));
+        return OperatorText::badQueueSize(size);
     return std::nullopt;
 }
 
@@ -137,9 +124,7 @@ std::optional<PortFailure> CommControl::setOutBufferSize(qint16 size)
 std::optional<PortFailure> CommControl::setInputLen(qint16 length)
 {
     if (length < 0)
-        return portFailure(
-            PortError::BadBufferSize,
-            QStringLiteral("Duzina citanja ne moze biti negativna (%1)").arg(length));
+        return OperatorText::badReadLength(length);
     m_inputLen = length;
     return std::nullopt;
 }
@@ -161,14 +146,8 @@ std::optional<PortFailure> CommControl::setPortOpen(bool open)
     }
 
     const PortLocation where = m_map.locate(m_commPort);
-    if (!where.exists()) {
-        const QString present = where.present.isEmpty() ? QStringLiteral("nema ni jednog")
-                                                        : where.present.join(QStringLiteral(", "));
-        return portFailure(PortError::NoSuchPort,
-                           QStringLiteral("Port %1 ne postoji (trazeno: %2); postojeci portovi: %3")
-                               .arg(m_commPort)
-                               .arg(where.tried, present));
-    }
+    if (!where.exists())
+        return OperatorText::noSuchPort(m_commPort, where.tried, where.present);
 
     auto device = m_factory();
     quint64 serial = 0;
@@ -217,8 +196,7 @@ std::optional<PortFailure> CommControl::setRTSEnable(bool on)
 std::optional<PortFailure> CommControl::setOutput(const QByteArray &bytes)
 {
     if (!portOpen())
-        return portFailure(PortError::PortClosed,
-                           QStringLiteral("Port nije otvoren; slanje nije moguce"));
+        return OperatorText::portClosed();
     auto failure = m_device->write(bytes, m_outBufferSize);
     // A device that failed for good is closed by then; forget it so the next set-up opens anew.
     if (failure && !m_device->isOpen()) {

@@ -1,5 +1,7 @@
 #include "serial/portbusy.h"
 
+#include "serial/operatortexts.h"
+
 #ifdef Q_OS_UNIX
 #include <QDir>
 #include <QFile>
@@ -15,11 +17,6 @@
 #endif
 
 namespace {
-
-PortFailure busy(const QString &description)
-{
-    return PortFailure{PortError::PortInUse, description, kSourcePort};
-}
 
 #ifdef Q_OS_UNIX
 
@@ -70,10 +67,6 @@ bool heldExclusively(const QString &path)
 
 PortFailure portBusyFailure(const QString &path)
 {
-    const QString generic =
-        QStringLiteral("Port %1 je zauzet: koristi ga drugi program ili drugi primerak ovog "
-                       "programa")
-            .arg(path);
 #ifdef Q_OS_UNIX
     const QString lock = lockFileOf(path);
     qint64 pid = 0;
@@ -81,24 +74,12 @@ PortFailure portBusyFailure(const QString &path)
     QString program;
     if (!lock.isEmpty() && QLockFile(lock).getLockInfo(&pid, &hostName, &program) && pid > 0) {
         if (processAlive(pid))
-            return busy(
-                generic +
-                QStringLiteral(" (%1, proces %2)").arg(QFileInfo(program).fileName()).arg(pid));
+            return OperatorText::portBusyBy(path, QFileInfo(program).fileName(), pid);
         // A lock of our own user's dead process would have been taken over by the open.
-        return busy(QStringLiteral("Port %1 je zauzet: datoteka zakljucavanja %2 ostala je iza "
-                                   "programa koji vise ne radi (proces %3), a pripada drugom "
-                                   "korisniku; neka je ukloni taj korisnik ili administrator: "
-                                   "sudo rm %2")
-                        .arg(path, lock)
-                        .arg(pid));
+        return OperatorText::portBusyStaleLock(path, lock, pid);
     }
     if (heldExclusively(path))
-        return busy(generic + QStringLiteral(
-                                  ", koji ga drzi samo za sebe. Ako ga nijedan program ne koristi, "
-                                  "zauzece je ostalo iza programa koji je pao ili je nasilno "
-                                  "prekinut i ne moze se ukloniti iz programa: virtuelni port "
-                                  "napravite ponovo (npr. ponovo pokrenite vorlagen-monitor), a "
-                                  "adapter iskljucite i ponovo prikljucite"));
+        return OperatorText::portHeldExclusively(path);
 #endif
-    return busy(generic);
+    return OperatorText::portBusy(path);
 }

@@ -2,6 +2,7 @@
 
 #include "serial/commcontrol.h"
 #include "serial/nativeline.h"
+#include "serial/operatortexts.h"
 #include "serial/portbusy.h"
 
 #include <QFile>
@@ -48,30 +49,6 @@ static_assert(
     std::is_same_v<decltype(std::declval<const QSerialPort &>().handle()), NativeLine::Handle>,
     "NativeLine takes QSerialPort's native handle as it is");
 
-PortFailure portFailure(int number, const QString &description)
-{
-    return PortFailure{number, description, kSourcePort};
-}
-
-PortFailure goneFailure(const QString &path, qint64 lost)
-{
-    QString text = QStringLiteral("Uredjaj %1 je nestao ili se prekinuo (iskljucen kabl ili "
-                                  "adapter?); port je zatvoren")
-                       .arg(path);
-    if (lost > 0)
-        text += QStringLiteral(", %1 bajtova nije poslato").arg(lost);
-    return portFailure(PortError::DeviceGone, text);
-}
-
-PortFailure rateFailure(const QString &path, qint32 rate, qint32 applied)
-{
-    QString text = QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path).arg(rate);
-    if (applied > 0 && applied != rate)
-        text += QStringLiteral(" (najbliza koju daje je %1 b/s)").arg(applied);
-    return portFailure(PortError::RateNotAccepted,
-                       text + QStringLiteral("; izaberite drugu brzinu"));
-}
-
 // What a failed QSerialPort::open of `path` means, as a PortError number.
 int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
 {
@@ -85,7 +62,7 @@ int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
                    ? PortError::PermissionDenied
                    : PortError::PortInUse;
     default:
-        return PortError::OpenFailed;
+        return PortError::NotASerialPort;
     }
 }
 
@@ -157,13 +134,7 @@ public:
             return failure;
         const qint64 waiting = m_queuedBytes + m_native.queued();
         if (waiting + bytes.size() > limit)
-            return portFailure(PortError::QueueFull,
-                               QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a "
-                                              "%3 novih ne staje u %4; povorka nije poslata")
-                                   .arg(m_path)
-                                   .arg(waiting)
-                                   .arg(bytes.size())
-                                   .arg(limit));
+            return OperatorText::queueFull(m_path, waiting, bytes.size(), limit);
         if (bytes.isEmpty())
             return std::nullopt;
 
@@ -181,11 +152,7 @@ public:
             }
             if (pushed.status != NativeLine::Status::Ok &&
                 pushed.status != NativeLine::Status::WouldBlock && taken == 0)
-                return portFailure(PortError::WriteFailed,
-                                   QStringLiteral("Upis na %1 nije uspeo (greska sistema %2); "
-                                                  "nista nije poslato")
-                                       .arg(m_path)
-                                       .arg(m_native.lastError()));
+                return OperatorText::writeFailed(m_path, m_native.lastError());
         }
         if (taken < bytes.size()) {
             if (m_queue.empty())
@@ -211,13 +178,9 @@ public:
             failLocked(lock, 0);
             return ownerFailureLocked();
         default:
-            return portFailure(PortError::LinesFailed,
-                               QStringLiteral("Linije %1 na %2 nije moguce postaviti (greska "
-                                              "sistema %3)")
-                                   .arg(which == NativeLine::ModemLine::Dtr ? QStringLiteral("DTR")
-                                                                            : QStringLiteral("RTS"),
-                                        m_path)
-                                   .arg(m_native.lastError()));
+            return OperatorText::linesFailed(
+                which == NativeLine::ModemLine::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS"),
+                m_path, m_native.lastError());
         }
     }
 
@@ -261,7 +224,7 @@ private:
             return failure;
         }
         if (m_state == State::Gone || m_state == State::Closed)
-            return goneFailure(m_path, 0);
+            return OperatorText::deviceGone(m_path, 0);
         return std::nullopt;
     }
 
@@ -297,7 +260,7 @@ private:
         m_queuedBytes = 0;
         m_state = State::Gone;
         m_wake.notify_all();
-        const PortFailure failure = goneFailure(m_path, lost);
+        const PortFailure failure = OperatorText::deviceGone(m_path, lost);
         tellLocked(lock, owned, failure);
     }
 
@@ -461,7 +424,8 @@ void SerialLine::run()
                 qint32 applied = 0;
                 const NativeLine::Status set = m_native.setRate(rate, &applied);
                 if (set != NativeLine::Status::Ok || !closeEnough(rate, applied))
-                    tellLocked(lock, m_state == State::Owned, rateFailure(m_path, rate, applied));
+                    tellLocked(lock, m_state == State::Owned,
+                               OperatorText::rateNotAccepted(m_path, rate, applied));
                 if (!m_queue.empty() && m_queue.front().rate == 0 &&
                     m_queue.front().offset == m_queue.front().bytes.size())
                     m_queue.pop_front();
@@ -517,10 +481,9 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
                                                   bool rts)
 {
     if (m_line)
-        return portFailure(PortError::OpenFailed,
-                           QStringLiteral("Port %1 je vec otvoren").arg(m_line->path()));
+        return OperatorText::alreadyOpen(m_line->path());
     if (baudRate < 1)
-        return rateFailure(path, baudRate, 0);
+        return OperatorText::rateNotAccepted(path, baudRate, 0);
 
     std::unique_lock registryLock(registry().mutex);
     std::shared_ptr<SerialLine> line;
@@ -532,21 +495,14 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
             // thread (no worker touches a gone line any more), otherwise the port is busy.
             registryLock.unlock();
             if (line->state() == SerialLine::State::Owned || !line->finalize(false))
-                return portFailure(
-                    PortError::PortInUse,
-                    line->state() == SerialLine::State::Owned
-                        ? QStringLiteral("Port %1 je vec otvoren u ovom programu").arg(path)
-                        : QStringLiteral("Port %1 se jos zatvara; pokusajte ponovo za trenutak")
-                              .arg(path));
+                return line->state() == SerialLine::State::Owned
+                           ? OperatorText::portOpenInThisProgram(path)
+                           : OperatorText::portStillClosing(path);
             return open(path, baudRate, dtr, rts);
         }
     } else {
         if (NativeLine::accessDenied(QFile::encodeName(path).constData()))
-            return portFailure(PortError::PermissionDenied,
-                               QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte "
-                                              "korisnika u grupu dialout (sudo usermod -aG "
-                                              "dialout $USER), pa se odjavite i ponovo prijavite")
-                                   .arg(path));
+            return OperatorText::permissionDenied(path);
         auto port = std::make_unique<QSerialPort>();
         port->setPortName(path);
         port->setDataBits(QSerialPort::Data8);
@@ -557,22 +513,13 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
         if (!port->open(QIODevice::WriteOnly)) {
             switch (openFailureNumber(path, port->error())) {
             case PortError::NoSuchPort:
-                return portFailure(PortError::NoSuchPort,
-                                   QStringLiteral("Uredjaj %1 ne postoji; proverite da li je "
-                                                  "prikljucen")
-                                       .arg(path));
+                return OperatorText::deviceMissing(path);
             case PortError::PermissionDenied:
-                return portFailure(PortError::PermissionDenied,
-                                   QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte "
-                                                  "korisnika u grupu dialout")
-                                       .arg(path));
+                return OperatorText::permissionDenied(path);
             case PortError::PortInUse:
                 return portBusyFailure(path);
             default:
-                return portFailure(PortError::OpenFailed,
-                                   QStringLiteral("Uredjaj %1 nije moguce otvoriti kao serijski "
-                                                  "port")
-                                       .arg(path));
+                return OperatorText::notASerialPort(path);
             }
         }
         line = std::make_shared<SerialLine>(path, port.get(), baudRate, m_handler);
@@ -582,7 +529,8 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
         if (rated != NativeLine::Status::Ok || !closeEnough(baudRate, applied)) {
             line->native().detach();
             port->close();
-            return rateFailure(path, baudRate, rated == NativeLine::Status::Ok ? applied : 0);
+            return OperatorText::rateNotAccepted(path, baudRate,
+                                                 rated == NativeLine::Status::Ok ? applied : 0);
         }
         port.release(); // the line closes it from now on
         registry().lines.emplace(path, line);
@@ -633,8 +581,7 @@ std::optional<PortFailure> SerialPortDevice::setRts(bool on)
 std::optional<PortFailure> SerialPortDevice::write(const QByteArray &bytes, qint64 limit)
 {
     if (!m_line)
-        return portFailure(PortError::PortClosed,
-                           QStringLiteral("Port nije otvoren; slanje nije moguce"));
+        return OperatorText::portClosed();
     return forgetIfGone(m_line->write(bytes, limit));
 }
 

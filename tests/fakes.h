@@ -3,6 +3,7 @@
 // Stand-ins for the window's seams: a port device, the timer, the fields and the message boxes.
 
 #include "serial/commcontrol.h"
+#include "serial/operatortexts.h"
 #include "train/panel.h"
 #include "train/traintimer.h"
 
@@ -71,7 +72,8 @@ public:
         if (auto failure = failIfDead())
             return failure;
         if (bytes.size() > limit)
-            return PortFailure{PortError::QueueFull, QStringLiteral("pun"), kSourcePort};
+            return PortFailure{PortError::QueueFull, QStringLiteral("pun"),
+                               OperatorText::kSourcePort};
         m_line->writes << bytes;
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "pseudoterminal.h"
 #include "serial/commcontrol.h"
+#include "serial/operatortexts.h"
 #include "serial/serialportdevice.h"
 
 #include <QDir>
@@ -17,7 +18,7 @@
 #define QVERIFY_NO_FAILURE(call)                                                                   \
     do {                                                                                           \
         const std::optional<PortFailure> failure_ = (call);                                        \
-        QVERIFY2(!failure_, failure_ ? qPrintable(portErrorReportText(*failure_)) : "");           \
+        QVERIFY2(!failure_, failure_ ? qPrintable(OperatorText::report(*failure_)) : "");          \
     } while (false)
 
 namespace {

@@ -1,4 +1,5 @@
 #include "fakes.h"
+#include "train/fields.h"
 #include "train/trainsender.h"
 
 #include <QSignalSpy>
@@ -307,7 +308,7 @@ void tst_TrainSender::badPeriodIsRefused()
     m_panel.period = period;
     m_sender->cmdPonavljanje_Click();
     QCOMPARE(m_messenger.boxes.size(), 1);
-    QCOMPARE(m_messenger.boxes.first().text, TrainSender::badPeriodMessage(period));
+    QCOMPARE(m_messenger.boxes.first().text, OperatorText::badPeriod(period));
     QVERIFY(!m_sender->isRepeating());
     QVERIFY(m_line->calls.isEmpty()); // the port was not even opened
     QCOMPARE(m_sender->brojBajtova(), qint16(0));
@@ -376,8 +377,8 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
     QSignalSpy repeating(m_sender.get(), &TrainSender::repeatingChanged);
     m_sender->cmdPonavljanje_Click();
     QVERIFY(m_timer.tick());
-    m_line->failWrite =
-        PortFailure{PortError::DeviceGone, QStringLiteral("Uredjaj je nestao"), kSourcePort};
+    m_line->failWrite = PortFailure{PortError::DeviceGone, QStringLiteral("Uredjaj je nestao"),
+                                    OperatorText::kSourcePort};
     if (foundBy == QLatin1String("tick")) {
         QVERIFY(m_timer.tick());
     } else if (foundBy == QLatin1String("dtr")) {
@@ -412,7 +413,8 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
 void tst_TrainSender::pendingFailureShownOnceByFirstComer()
 {
     m_sender->cmdPonavljanje_Click();
-    m_line->failWrite = PortFailure{PortError::WriteFailed, QStringLiteral("x"), kSourcePort};
+    m_line->failWrite =
+        PortFailure{PortError::WriteFailed, QStringLiteral("x"), OperatorText::kSourcePort};
     QVERIFY(m_timer.tick());
     // A command that runs before the queued report shows it first, exactly once...
     m_line->failWrite.reset();
@@ -446,7 +448,7 @@ void tst_TrainSender::integer16()
     QFETCH(QString, text);
     QFETCH(bool, ok);
     QFETCH(int, value);
-    const auto result = TrainSender::toInteger16(text);
+    const auto result = Fields::toInteger16(text);
     QCOMPARE(bool(result), ok);
     if (ok)
         QCOMPARE(int(*result), value);

@@ -3,6 +3,7 @@
 // program does, but gets a port object that never opens a device.
 
 #include "app/vorlagen.h"
+#include "serial/operatortexts.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -15,7 +16,7 @@ class NoDevice : public PortDevice
 public:
     std::optional<PortFailure> open(const QString &, qint32, bool, bool) override
     {
-        return PortFailure{PortError::OpenFailed, QStringLiteral("nema uredjaja"), kSourcePort};
+        return OperatorText::notASerialPort(QStringLiteral("nema uredjaja"));
     }
     bool isOpen() const override { return false; }
     std::optional<PortFailure> setDtr(bool) override { return std::nullopt; }

@@ -65,11 +65,3 @@ std::optional<TrainTooLong> walkTrain(const QString &text, Terminator terminator
     brojBajtova = qint16(slot);
     return std::nullopt;
 }
-
-QString trainTooLongMessage(const TrainTooLong &refusal)
-{
-    return QStringLiteral("Povorka je preduga: tekst daje %1 bajtova, a stane najvise %2. "
-                          "Skratite podatke za slanje.")
-        .arg(refusal.bytes)
-        .arg(refusal.capacity);
-}

@@ -36,6 +36,3 @@ struct TrainTooLong
 // fit changes nothing and is returned as the refusal.
 std::optional<TrainTooLong> walkTrain(const QString &text, Terminator terminator,
                                       PovorkaBuffer &povorka, qint16 &brojBajtova);
-
-// The message for a refused train, in the operator's language.
-QString trainTooLongMessage(const TrainTooLong &refusal);

@@ -1,7 +1,9 @@
 #include "train/trainsender.h"
 
+#include "serial/operatortexts.h"
+#include "train/fields.h"
+
 #include <QMetaObject>
-#include <QRegularExpression>
 
 namespace {
 
@@ -33,34 +35,6 @@ TrainSender::~TrainSender()
 {
     // No tick may run into a half-destroyed sender; this waits for one in flight.
     timerSlanjePovorki.setTickHandler({});
-}
-
-std::optional<qint16> TrainSender::toInteger16(const QString &text)
-{
-    static const QRegularExpression form(QStringLiteral("^\\s*([+-]?[0-9]+)\\s*$"));
-    const auto match = form.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    QString digits = match.captured(1);
-    const bool negative = digits.startsWith(QLatin1Char('-'));
-    if (digits.startsWith(QLatin1Char('+')) || negative)
-        digits.remove(0, 1);
-    // Leading zeros must not make a long text look out of range.
-    while (digits.size() > 1 && digits.startsWith(QLatin1Char('0')))
-        digits.remove(0, 1);
-    if (digits.size() > 5)
-        return std::nullopt;
-    const int value = (negative ? -1 : 1) * digits.toInt();
-    if (value < -32768 || value > 32767)
-        return std::nullopt;
-    return qint16(value);
-}
-
-QString TrainSender::badPeriodMessage(const QString &text)
-{
-    return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
-                          "\"%1\". Ponavljanje nije pokrenuto.")
-        .arg(text);
 }
 
 // Load-time line setting: RTS off, DTR on, boxes matching, while the port is still closed.
@@ -111,24 +85,15 @@ void TrainSender::lineClick(bool dtr)
 
 std::optional<PortFailure> TrainSender::setUpLocked()
 {
-    const QString settings = m_panel.bitRateText() + QStringLiteral(",n,8,1");
+    const QString settings = Fields::settingsText(m_panel.bitRateText());
     if (MSCommPort.portOpen())
         return std::nullopt; // a changed number or rate waits for the next close
 
     const QString portText = m_panel.portText();
-    const auto number = toInteger16(portText);
-    if (!number) {
-        static const QRegularExpression integer(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
-        if (integer.match(portText).hasMatch())
-            return PortFailure{PortError::PortOutOfRange,
-                               QStringLiteral("Broj porta \"%1\" je izvan opsega -32768 do 32767")
-                                   .arg(portText.trimmed()),
-                               kSourceWindow};
-        return PortFailure{
-            PortError::PortNotANumber,
-            QStringLiteral("Port \"%1\" nije ceo broj; upisite broj porta, npr. 1").arg(portText),
-            kSourceWindow};
-    }
+    const auto number = Fields::toInteger16(portText);
+    if (!number)
+        return Fields::isWholeNumber(portText) ? OperatorText::portOutOfRange(portText)
+                                               : OperatorText::portNotANumber(portText);
     if (auto f = MSCommPort.setCommPort(*number))
         return f;
     if (auto f = MSCommPort.setSettings(settings))
@@ -250,7 +215,7 @@ void TrainSender::cmdJednom_Click()
     const QString text = m_panel.trainText();
     const qint64 bytes = trainByteCount(text);
     if (bytes > trainCapacity(Terminator::None)) {
-        showCritical(trainTooLongMessage({bytes, trainCapacity(Terminator::None)}));
+        showCritical(OperatorText::trainTooLong(bytes, trainCapacity(Terminator::None)));
         return;
     }
 
@@ -284,13 +249,13 @@ void TrainSender::cmdPonavljanje_Click()
     const QString text = m_panel.trainText();
     const qint64 bytes = trainByteCount(text);
     if (bytes > trainCapacity(Terminator::Zero)) {
-        showCritical(trainTooLongMessage({bytes, trainCapacity(Terminator::Zero)}));
+        showCritical(OperatorText::trainTooLong(bytes, trainCapacity(Terminator::Zero)));
         return;
     }
     const QString periodText = m_panel.periodText();
-    const auto period = toInteger16(periodText);
-    if (!period || *period < 0) {
-        showCritical(badPeriodMessage(periodText));
+    const auto period = Fields::periodMs(periodText);
+    if (!period) {
+        showCritical(OperatorText::badPeriod(periodText));
         return;
     }
 
@@ -365,14 +330,14 @@ quint64 TrainSender::deadlinesMissed() const
 
 void TrainSender::report(const PortFailure &failure)
 {
-    showCritical(portErrorReportText(failure));
+    showCritical(OperatorText::report(failure));
 }
 
 // Boxes never stack: a failure that arrives while one is up waits until it is dismissed.
 void TrainSender::showCritical(const QString &text)
 {
     m_inMessage = true;
-    m_messenger.critical(QString::fromLatin1(kPortErrorTitle), text);
+    m_messenger.critical(OperatorText::reportTitle(), text);
     m_inMessage = false;
     showPendingFailure();
 }

@@ -50,11 +50,6 @@ public:
     quint64 trainsSent() const { return m_sent.load(); }
     quint64 deadlinesMissed() const;
 
-    // Text to a signed 16-bit integer: decimal digits with an optional sign, spaces around
-    // allowed. Anything else, or a value outside -32768..32767, is no number.
-    static std::optional<qint16> toInteger16(const QString &text);
-    static QString badPeriodMessage(const QString &text);
-
 signals:
     // A repetition started or ended (also when it ended by a failure).
     void repeatingChanged(bool repeating);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "serial/portfailure.h"
+
+#include <QString>
+#include <QStringList>
+
+// Every text the operator reads about a failure or a refused field, in one place: the port
+// layer's failures with their numbers and sources, the window's checks of its fields, and the
+// notice of a second start. The wording is the operator's language; change it here only.
+namespace OperatorText {
+
+// The layer that raised a failure, as the report names it.
+inline const QString kSourceWindow = QStringLiteral("VorlaGen");
+inline const QString kSourcePort = QStringLiteral("MSCommPort");
+
+// The port error report: its title, and "Greska <n> - <description> - <source>" with the line
+// that asks the operator to try again.
+QString reportTitle();
+QString report(const PortFailure &failure);
+
+// The window's own checks of "Port:" (source VorlaGen).
+PortFailure portNotANumber(const QString &text);
+PortFailure portOutOfRange(const QString &text);
+
+// The port object's rules (source MSCommPort).
+PortFailure portBelowOne(qint16 number);
+PortFailure badBitRate(const QString &rateText);
+PortFailure badQueueSize(qint16 size);
+PortFailure badReadLength(qint16 length);
+PortFailure numberChangedWhileOpen();
+PortFailure portClosed();
+
+// Opening a device.
+PortFailure noSuchPort(qint16 number, const QString &tried, const QStringList &present);
+PortFailure deviceMissing(const QString &path);
+PortFailure permissionDenied(const QString &path);
+PortFailure notASerialPort(const QString &path);
+PortFailure alreadyOpen(const QString &path);
+PortFailure rateNotAccepted(const QString &path, qint32 rate, qint32 applied);
+
+// A device that another holder keeps: the plain case, a live program holding it, a lock file a
+// dead process of another user left behind, an exclusive claim with no lock file, this program's
+// own other port object, and a line of ours still closing after a failure.
+PortFailure portBusy(const QString &path);
+PortFailure portBusyBy(const QString &path, const QString &program, qint64 pid);
+PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint64 pid);
+PortFailure portHeldExclusively(const QString &path);
+PortFailure portOpenInThisProgram(const QString &path);
+PortFailure portStillClosing(const QString &path);
+
+// While the port is open.
+PortFailure deviceGone(const QString &path, qint64 lost);
+PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit);
+PortFailure writeFailed(const QString &path, int systemError);
+PortFailure linesFailed(const QString &line, const QString &path, int systemError);
+
+// The window's refusals that are no port failure.
+QString badPeriod(const QString &text);
+QString trainTooLong(qint64 bytes, int capacity);
+
+// A second start while the program runs.
+QString alreadyRunningTitle();
+QString alreadyRunning();
+
+} // namespace OperatorText
