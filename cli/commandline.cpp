@@ -96,9 +96,11 @@ void CommandLine::addOption(const QCommandLineOption &option)
     m_all << option;
 }
 
-void CommandLine::addPositional(const QString &name, const QString &description)
+void CommandLine::addPositional(const QString &name, const QString &description, Need need)
 {
     m_positional.append({name, description});
+    if (need == Need::Required)
+        m_required = m_positional.size();
 }
 
 void CommandLine::addHiddenOptions(const QList<QCommandLineOption> &options)
@@ -125,7 +127,7 @@ std::optional<int> CommandLine::process(int argc, char **argv)
     const QStringList given = m_parser.positionalArguments();
     if (given.size() > m_positional.size())
         return usageError(u"visak argument "_s + quoted(given.at(m_positional.size())));
-    if (given.size() < m_positional.size())
+    if (given.size() < m_required)
         return usageError(u"nedostaje argument "_s + m_positional.at(given.size()).first);
     return std::nullopt;
 }
@@ -173,8 +175,10 @@ QString CommandLine::parseError(const QStringList &arguments) const
 QString CommandLine::helpText() const
 {
     QString usage = u"Upotreba: "_s + m_program + u" [opcije]"_s;
-    for (const auto &positional : m_positional)
-        usage += u' ' + positional.first;
+    for (qsizetype i = 0; i < m_positional.size(); ++i) {
+        const QString &name = m_positional.at(i).first;
+        usage += i < m_required ? u' ' + name : u" ["_s + name + u']';
+    }
 
     QList<QPair<QString, QString>> options;
     for (const QCommandLineOption &option : m_listed)

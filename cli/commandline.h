@@ -23,8 +23,10 @@ public:
 
     // An option of the program's own, listed in the help.
     void addOption(const QCommandLineOption &option);
-    // A required argument, in order: its name in the usage line and what it is.
-    void addPositional(const QString &name, const QString &description);
+    // An argument, in order: its name in the usage line and what it is. Optional ones come last
+    // and show in brackets.
+    enum class Need { Required, Optional };
+    void addPositional(const QString &name, const QString &description, Need need = Need::Required);
     // Options accepted and left for another part to read later (Qt's -platform, -style ...);
     // the help does not list them.
     void addHiddenOptions(const QList<QCommandLineOption> &options);
@@ -53,4 +55,5 @@ private:
     QList<QCommandLineOption> m_listed; // in the help, in order
     QList<QCommandLineOption> m_all;
     QList<QPair<QString, QString>> m_positional;
+    qsizetype m_required = 0; // the first of m_positional that must be given
 };

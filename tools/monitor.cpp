@@ -8,6 +8,9 @@
 // through inotify instead. It runs until Ctrl+C or SIGTERM, or with --once until the program
 // has closed the port for the first time (after "Jednom", or at "STOP"). Either way it removes
 // the link, but only while it still leads to its own terminal.
+//
+// vorlagen-monitor --device PATH [--rate BPS] listens on a real serial device instead: with the
+// TX of the port the program sends on wired to this device's RX, it shows the real line.
 
 #include "cli/commandline.h"
 #include "serial/portmap.h"
@@ -25,6 +28,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -50,6 +54,14 @@ struct termios2
     speed_t c_ospeed;
 };
 #endif
+// The kernel's "any rate" marker and the input rate's place in c_cflag (glibc of this age
+// declares neither).
+#ifndef BOTHER
+#define BOTHER 0010000
+#endif
+#ifndef IBSHIFT
+#define IBSHIFT 16
+#endif
 
 namespace {
 
@@ -59,6 +71,8 @@ constexpr size_t kShownBytes = 32;
 struct Options
 {
     int number = 0;
+    std::string device; // a real serial device to listen on instead of a pseudo-terminal
+    long rate = 115200; // for the device
     bool once = false;
     bool all = false;
     int gapMs = kDefaultGapMs;
@@ -93,11 +107,25 @@ std::optional<int> parse(int argc, char **argv, Options &options)
     CommandLine line(u"vorlagen-monitor"_s,
                      u"Virtuelni serijski port za probu programa vorlagen bez hardvera: pravi "
                      "pseudoterminal, povezuje ga kao port N i ispisuje svaku povorku koja "
-                     "stigne, sa vremenom, bajtovima i periodom. Radi do Ctrl+C."_s);
-    line.addPositional(u"N"_s, u"broj porta (1 do 32767): pravi se veza com<N> koju program "
-                               "koristi kao port N"_s);
+                     "stigne, sa vremenom, bajtovima i periodom. Sa --device slusa pravi serijski "
+                     "uredjaj. Radi do Ctrl+C."_s);
+    line.addPositional(u"N"_s,
+                       u"broj porta (1 do 32767): pravi se veza com<N> koju program "
+                       "koristi kao port N"_s,
+                       CommandLine::Need::Optional);
+    line.addOption(QCommandLineOption(
+        u"device"_s,
+        u"umesto virtuelnog porta slusaj pravi serijski uredjaj (npr. /dev/ttyUSB1, RX spojen "
+        "na TX porta na koji program salje); tada bez N"_s,
+        u"PUTANJA"_s));
+    line.addOption(
+        QCommandLineOption(u"rate"_s,
+                           u"uz --device: brzina u b/s (podrazumevano 115200; mora biti ista kao u "
+                           "programu)"_s,
+                           u"BPS"_s));
     line.addOption(QCommandLineOption(u"once"_s, u"zavrsi kada program prvi put zatvori port "
-                                                 "(posle \"Jednom\" ili \"STOP\")"_s));
+                                                 "(posle \"Jednom\" ili \"STOP\"; ne uz "
+                                                 "--device)"_s));
     line.addOption(QCommandLineOption(
         u"gap"_s, u"pauza u ms koja razdvaja dve povorke (podrazumevano %1)"_s.arg(kDefaultGapMs),
         u"MS"_s));
@@ -106,12 +134,34 @@ std::optional<int> parse(int argc, char **argv, Options &options)
     if (const auto exitCode = line.process(argc, argv))
         return exitCode;
 
-    const QString number = line.positional().at(0);
-    const auto port = positive(number, 32767);
-    if (!port)
-        return line.usageError(u"broj porta mora biti ceo broj od 1 do 32767, a zadat je \""_s +
-                               number + u'"');
-    options.number = *port;
+    if (line.isSet(u"device"_s)) {
+        if (!line.positional().isEmpty())
+            return line.usageError(u"uz --device se ne zadaje broj porta"_s);
+        if (line.isSet(u"once"_s))
+            return line.usageError(u"--once ne vazi uz --device: pravi uredjaj ne javlja kada "
+                                   "ga program zatvori"_s);
+        options.device = QFile::encodeName(line.value(u"device"_s)).toStdString();
+        if (line.isSet(u"rate"_s)) {
+            const auto rate = positive(line.value(u"rate"_s), std::numeric_limits<int>::max());
+            if (!rate)
+                return line.usageError(u"--rate: brzina mora biti ceo pozitivan broj b/s, a "
+                                       "zadato je \""_s +
+                                       line.value(u"rate"_s) + u'"');
+            options.rate = *rate;
+        }
+    } else {
+        if (line.positional().isEmpty())
+            return line.usageError(u"nedostaje argument N (ili --device PUTANJA)"_s);
+        if (line.isSet(u"rate"_s))
+            return line.usageError(u"--rate vazi samo uz --device; virtuelni port prima brzinu "
+                                   "koju program izabere"_s);
+        const QString number = line.positional().at(0);
+        const auto port = positive(number, 32767);
+        if (!port)
+            return line.usageError(u"broj porta mora biti ceo broj od 1 do 32767, a zadat je \""_s +
+                                   number + u'"');
+        options.number = *port;
+    }
     options.once = line.isSet(u"once"_s);
     options.all = line.isSet(u"all"_s);
     if (line.isSet(u"gap"_s)) {
@@ -214,6 +264,35 @@ std::string lineSettings(int fd)
     return text;
 }
 
+// Raw 8N1 at `rate` b/s, no flow control, as the program runs its port; false when the device
+// refuses it or would run more than 1 % off.
+bool setLine(int fd, long rate)
+{
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0)
+        return false;
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cflag &= ~tcflag_t(CSTOPB | PARENB | CRTSCTS);
+    settings.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0)
+        return false;
+#if defined(__linux__) && defined(TCGETS2)
+    termios2 exact{};
+    if (ioctl(fd, TCGETS2, &exact) != 0)
+        return false;
+    exact.c_cflag &= ~tcflag_t(CBAUD | (CBAUD << IBSHIFT));
+    exact.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    exact.c_ispeed = speed_t(rate);
+    exact.c_ospeed = speed_t(rate);
+    if (ioctl(fd, TCSETS2, &exact) != 0)
+        return false;
+#endif
+    tcgetattr(fd, &settings);
+    const long applied = rateOf(fd, settings);
+    return std::labs(applied - rate) * 100 <= rate;
+}
+
 // Periods of one opening of the port: a new "Ponavljanje" starts a new series.
 struct Series
 {
@@ -256,6 +335,7 @@ public:
 private:
     bool openTerminal();
     bool makeLink();
+    bool openDevice();
     void cleanUp();
     void readBytes(double now);
     void readEvents();
@@ -358,6 +438,27 @@ bool Monitor::makeLink()
     return true;
 }
 
+// Listening on a real device: its RX carries what the program sends on another port's TX.
+bool Monitor::openDevice()
+{
+    const char *path = m_options.device.c_str();
+    m_master = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0) {
+        std::fprintf(stderr, "Greska: %s se ne otvara (%s)\n", path, std::strerror(errno));
+        return false;
+    }
+    if (!isatty(m_master)) {
+        std::fprintf(stderr, "Greska: %s nije serijski port\n", path);
+        return false;
+    }
+    if (!setLine(m_master, m_options.rate)) {
+        std::fprintf(stderr, "Greska: %s ne prima brzinu %ld b/s (8N1)\n", path, m_options.rate);
+        return false;
+    }
+    tcflush(m_master, TCIFLUSH); // what arrived before we listened belongs to nobody's train
+    return true;
+}
+
 void Monitor::cleanUp()
 {
     // Only our own link goes; one that someone replaced meanwhile stays.
@@ -434,6 +535,8 @@ void Monitor::printSeries()
 // its bytes without its settings.
 void Monitor::sampleSettings()
 {
+    if (m_slave < 0)
+        return; // a real device: the settings are ours
     const std::string settings = lineSettings(m_slave);
     if (settings != m_ownSettings && settings != m_settings) {
         m_settings = settings;
@@ -486,13 +589,21 @@ int Monitor::run()
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
     m_signals = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
-    if (!openTerminal() || !makeLink())
-        return 1;
-    say("Port %d: %s -> %s\n", m_options.number, m_link.c_str(), m_slaveName.c_str());
-    say("U programu upisite Port: %d i posaljite povorku. Kraj: Ctrl+C%s\n", m_options.number,
-        m_options.once ? " ili kada program zatvori port" : "");
+    if (!m_options.device.empty()) {
+        if (!openDevice())
+            return 1;
+        say("Slusam %s: %s. Kraj: Ctrl+C\n", m_options.device.c_str(),
+            lineSettings(m_master).c_str());
+    } else {
+        if (!openTerminal() || !makeLink())
+            return 1;
+        say("Port %d: %s -> %s\n", m_options.number, m_link.c_str(), m_slaveName.c_str());
+        say("U programu upisite Port: %d i posaljite povorku. Kraj: Ctrl+C%s\n", m_options.number,
+            m_options.once ? " ili kada program zatvori port" : "");
+    }
 
     const double gap = m_options.gapMs / 1000.0;
+    int exitCode = 0;
     while (!m_stop) {
         pollfd fds[3] = {{m_master, POLLIN, 0}, {m_events, POLLIN, 0}, {m_signals, POLLIN, 0}};
         int timeoutMs = -1;
@@ -515,6 +626,14 @@ int Monitor::run()
         sampleSettings();
         if (fds[0].revents & POLLIN)
             readBytes(now);
+        // Only a real device hangs up here (the pseudo-terminal's other side stays ours).
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            finishTrain();
+            std::fprintf(stderr, "Greska: %s je nestao ili se prekinuo\n",
+                         m_options.device.c_str());
+            exitCode = 1;
+            break;
+        }
         if (!m_train.empty() && now - m_lastByte >= gap)
             finishTrain();
         // Nothing came for a gap after the close: everything of that opening is in.
@@ -523,7 +642,7 @@ int Monitor::run()
     }
     printSeries();
     cleanUp();
-    return 0;
+    return exitCode;
 }
 
 } // namespace
