@@ -2,7 +2,7 @@
 # top-level CMakeLists.txt after the targets exist.
 include(GNUInstallDirs)
 
-set(vorlagen_installed vorlagen)
+set(vorlagen_installed vorlagen vorlagen-send)
 # The virtual port for trying the program without hardware (Linux only).
 if(TARGET vorlagen-monitor)
     list(APPEND vorlagen_installed vorlagen-monitor)

@@ -38,7 +38,7 @@ dpkg-deb -x "$deb" "$contents"
 appstreamcli validate --no-net "$contents"/usr/share/metainfo/*.metainfo.xml
 
 version=$(dpkg-deb -f "$deb" Version)
-for program in vorlagen vorlagen-monitor; do
+for program in $(ls "$contents/usr/bin"); do
     [ -f "$contents/usr/share/man/man1/$program.1.gz" ] || { echo "nema man stranice za $program" >&2; exit 1; }
     zcat "$contents/usr/share/man/man1/$program.1.gz" | grep -q "\"vorlagen $version\"" ||
         { echo "man stranica $program ne nosi verziju $version" >&2; exit 1; }
