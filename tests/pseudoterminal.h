@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 class PseudoTerminal
@@ -52,6 +53,13 @@ public:
     // The test's own descriptor of the device side, to look at its termios.
     int deviceSide() const { return m_device; }
     void startReading() { m_reading = true; }
+    // Bytes on their way to the reader: none once everything written has been received.
+    int unread() const
+    {
+        std::lock_guard lock(m_mutex);
+        int bytes = 0;
+        return m_master >= 0 && ::ioctl(m_master, FIONREAD, &bytes) == 0 ? bytes : 0;
+    }
 
     QList<Arrival> arrivals() const
     {
@@ -89,11 +97,10 @@ private:
             if (::poll(&p, 1, 5) <= 0 || !(p.revents & POLLIN))
                 continue;
             char buffer[4096];
+            std::lock_guard lock(m_mutex); // read and kept in one step, for unread()
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n <= 0)
-                continue;
-            std::lock_guard lock(m_mutex);
-            m_arrivals.append({Clock::now(), QByteArray(buffer, int(n))});
+            if (n > 0)
+                m_arrivals.append({Clock::now(), QByteArray(buffer, int(n))});
         }
     }
 
