@@ -65,7 +65,7 @@ public:
     qint16 SetUpCommPort();
     void CloseCommPort();
 
-    TrainSender &sender() { return m_sender; }
+    TrainSender &trainSender() { return m_sender; }
     CommControl &port() { return MSCommPort; }
     TrainTimer &timer() { return *timerSlanjePovorki; }
 

@@ -510,8 +510,8 @@ public:
         m_window->findChild<QPushButton *>(QStringLiteral("cmdPonavljanje"))->click();
     }
     void stop() override { m_window->findChild<QPushButton *>(QStringLiteral("cmdStop"))->click(); }
-    quint64 sent() const override { return m_window->sender().trainsSent(); }
-    quint64 missed() const override { return m_window->sender().deadlinesMissed(); }
+    quint64 sent() const override { return m_window->trainSender().trainsSent(); }
+    quint64 missed() const override { return m_window->trainSender().deadlinesMissed(); }
     QLineEdit *field(const char *name) const
     {
         return m_window->findChild<QLineEdit *>(QLatin1String(name));

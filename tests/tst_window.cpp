@@ -282,7 +282,7 @@ void tst_Window::closingReleasesThePort()
     QFETCH(bool, byKraj);
     showAndActivate();
     child<QPushButton>("cmdPonavljanje")->click();
-    QVERIFY(m_window->sender().isRepeating());
+    QVERIFY(m_window->trainSender().isRepeating());
     QVERIFY(m_line->open);
     if (byKraj)
         child<QPushButton>("cmdKraj")->click();
