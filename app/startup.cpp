@@ -43,7 +43,7 @@ void endInOrder()
         return;
     SignalBridge::endBegun();
     if (window)
-        window->sender().endForExit();
+        window->trainSender().endForExit();
     SerialPortDevice::finishAll(SerialPortDevice::kExitGrace, &SignalBridge::hurried);
 }
 

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <limits>
 
 namespace {
@@ -215,7 +216,6 @@ void VorlaGen::connectHandlers()
     connect(cmdPonavljanje, &QPushButton::clicked, this, &VorlaGen::cmdPonavljanje_Click);
     connect(cmdStop, &QPushButton::clicked, this, &VorlaGen::cmdStop_Click);
     connect(cmdKraj, &QPushButton::clicked, this, &VorlaGen::cmdKraj_Click);
-    // A state set from code runs the handler as a click does.
     connect(chkDTR, &QCheckBox::stateChanged, this, &VorlaGen::chkDTR_Click);
     connect(chkRTS, &QCheckBox::stateChanged, this, &VorlaGen::chkRTS_Click);
 
@@ -273,17 +273,17 @@ QString VorlaGen::trainText() const
 
 namespace {
 
-int stateOf(const QCheckBox *box)
+Panel::CheckState stateOf(const QCheckBox *box)
 {
     switch (box->checkState()) {
     case Qt::Checked:
-        return Panel::Checked;
+        return Panel::CheckState::Checked;
     case Qt::PartiallyChecked:
-        return Panel::Grayed;
+        return Panel::CheckState::Grayed;
     case Qt::Unchecked:
         break;
     }
-    return Panel::Unchecked;
+    return Panel::CheckState::Unchecked;
 }
 
 // Grayed is a state only code sets; once the box leaves it, the operator's clicks toggle between
@@ -294,39 +294,42 @@ void settle(QCheckBox *box)
         box->setTristate(false);
 }
 
-void setStateOf(QCheckBox *box, int state)
+// Only the box: whoever sets a state from code drives the line itself, so it is set once.
+void setStateOf(QCheckBox *box, Panel::CheckState state)
 {
+    const QSignalBlocker quiet(box);
     switch (state) {
-    case Panel::Checked:
+    case Panel::CheckState::Checked:
         box->setCheckState(Qt::Checked);
         break;
-    case Panel::Grayed:
+    case Panel::CheckState::Grayed:
         box->setCheckState(Qt::PartiallyChecked);
         break;
-    default:
+    case Panel::CheckState::Unchecked:
         box->setCheckState(Qt::Unchecked);
         break;
     }
+    settle(box);
 }
 
 } // namespace
 
-int VorlaGen::dtrState() const
+Panel::CheckState VorlaGen::dtrState() const
 {
     return stateOf(chkDTR);
 }
 
-int VorlaGen::rtsState() const
+Panel::CheckState VorlaGen::rtsState() const
 {
     return stateOf(chkRTS);
 }
 
-void VorlaGen::setDtrState(int state)
+void VorlaGen::setDtrState(CheckState state)
 {
     setStateOf(chkDTR, state);
 }
 
-void VorlaGen::setRtsState(int state)
+void VorlaGen::setRtsState(CheckState state)
 {
     setStateOf(chkRTS, state);
 }
@@ -376,11 +379,6 @@ void VorlaGen::chkRTS_Click()
 {
     settle(chkRTS);
     m_sender.chkRTS_Click();
-}
-
-void VorlaGen::timerSlanjePovorki_Timer()
-{
-    m_sender.timerSlanjePovorki_Timer();
 }
 
 qint16 VorlaGen::SetUpCommPort()

@@ -45,10 +45,10 @@ public:
     QString bitRateText() const override;
     QString periodText() const override;
     QString trainText() const override;
-    int dtrState() const override;
-    int rtsState() const override;
-    void setDtrState(int state) override;
-    void setRtsState(int state) override;
+    CheckState dtrState() const override;
+    CheckState rtsState() const override;
+    void setDtrState(CheckState state) override;
+    void setRtsState(CheckState state) override;
 
     // Messenger
     void critical(const QString &title, const QString &text) override;
@@ -62,11 +62,10 @@ public:
     void cmdKraj_Click();
     void chkDTR_Click();
     void chkRTS_Click();
-    void timerSlanjePovorki_Timer();
     qint16 SetUpCommPort();
     void CloseCommPort();
 
-    TrainSender &sender() { return m_sender; }
+    TrainSender &trainSender() { return m_sender; }
     CommControl &port() { return MSCommPort; }
     TrainTimer &timer() { return *timerSlanjePovorki; }
 

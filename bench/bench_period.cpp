@@ -284,16 +284,16 @@ public:
     QString bitRateText() const override { return QStringLiteral("115200"); }
     QString periodText() const override { return m_period; }
     QString trainText() const override { return QString::fromLatin1(kTrainText); }
-    int dtrState() const override { return m_dtr; }
-    int rtsState() const override { return m_rts; }
-    void setDtrState(int state) override { m_dtr = state; }
-    void setRtsState(int state) override { m_rts = state; }
+    CheckState dtrState() const override { return m_dtr; }
+    CheckState rtsState() const override { return m_rts; }
+    void setDtrState(CheckState state) override { m_dtr = state; }
+    void setRtsState(CheckState state) override { m_rts = state; }
 
     QString m_period = QStringLiteral("100");
 
 private:
-    int m_dtr = Checked;
-    int m_rts = Unchecked;
+    CheckState m_dtr = CheckState::Checked;
+    CheckState m_rts = CheckState::Unchecked;
 };
 
 class BenchMessenger : public Messenger
@@ -510,8 +510,8 @@ public:
         m_window->findChild<QPushButton *>(QStringLiteral("cmdPonavljanje"))->click();
     }
     void stop() override { m_window->findChild<QPushButton *>(QStringLiteral("cmdStop"))->click(); }
-    quint64 sent() const override { return m_window->sender().trainsSent(); }
-    quint64 missed() const override { return m_window->sender().deadlinesMissed(); }
+    quint64 sent() const override { return m_window->trainSender().trainsSent(); }
+    quint64 missed() const override { return m_window->trainSender().deadlinesMissed(); }
     QLineEdit *field(const char *name) const
     {
         return m_window->findChild<QLineEdit *>(QLatin1String(name));

@@ -5,41 +5,17 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QRegularExpression>
-#include <map>
 #include <mutex>
 
-namespace {
-
-// Port objects alive now. A device's background failure comes from its own thread, possibly
-// while the port object is being destroyed on the window's thread; a QPointer alone cannot
-// tell that safely. The serial number keeps a new object at the same address from getting
-// an old device's news.
-struct LivePorts
+// A device's background failure comes from its own thread, possibly while the port object is
+// being destroyed on the window's thread; a QPointer alone cannot tell that safely. Each device's
+// handler holds the token of the port object that opened it, and the destructor clears the token
+// under its lock, so a failure either is posted before the object goes or finds it gone.
+struct CommControl::Liveness
 {
     std::mutex mutex;
-    std::map<const CommControl *, quint64> serials;
-    quint64 next = 0;
+    CommControl *port = nullptr;
 };
-
-LivePorts &livePorts()
-{
-    static LivePorts *instance = new LivePorts; // background threads may outlive main()
-    return *instance;
-}
-
-void enlist(const CommControl *port)
-{
-    std::lock_guard lock(livePorts().mutex);
-    livePorts().serials[port] = ++livePorts().next;
-}
-
-void delist(const CommControl *port)
-{
-    std::lock_guard lock(livePorts().mutex);
-    livePorts().serials.erase(port);
-}
-
-} // namespace
 
 CommControl::CommControl(QObject *parent)
     : CommControl(&makeSerialPortDevice, PortMap(), parent)
@@ -49,14 +25,18 @@ CommControl::CommControl(DeviceFactory factory, PortMap map, QObject *parent)
     : QObject(parent)
     , m_factory(std::move(factory))
     , m_map(std::move(map))
+    , m_alive(std::make_shared<Liveness>())
 {
-    enlist(this);
+    m_alive->port = this;
 }
 
 // Releasing the port with the window: what was written still goes out.
 CommControl::~CommControl()
 {
-    delist(this);
+    {
+        std::lock_guard lock(m_alive->mutex);
+        m_alive->port = nullptr;
+    }
     if (m_device && m_device->isOpen())
         m_device->close();
 }
@@ -150,20 +130,13 @@ std::optional<PortFailure> CommControl::setPortOpen(bool open)
         return OperatorText::noSuchPort(m_commPort, where.tried, where.present);
 
     auto device = m_factory();
-    quint64 serial = 0;
-    {
-        std::lock_guard lock(livePorts().mutex);
-        serial = livePorts().serials[this];
-    }
-    device->setBackgroundFailureHandler([target = this, serial](const PortFailure &failure) {
-        // Posting under the lock: the destructor cannot get past delist() meanwhile.
-        std::lock_guard lock(livePorts().mutex);
-        const auto it = livePorts().serials.find(target);
-        if (it == livePorts().serials.end() || it->second != serial)
+    device->setBackgroundFailureHandler([alive = m_alive](const PortFailure &failure) {
+        std::lock_guard lock(alive->mutex);
+        if (!alive->port)
             return;
-        QPointer<CommControl> self(target);
+        QPointer<CommControl> self(alive->port);
         QMetaObject::invokeMethod(
-            target,
+            alive->port,
             [self, failure] {
                 if (self)
                     emit self->failedInBackground(failure);

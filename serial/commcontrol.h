@@ -61,6 +61,8 @@ signals:
     void failedInBackground(const PortFailure &failure);
 
 private:
+    struct Liveness;
+
     DeviceFactory m_factory;
     PortMap m_map;
     std::unique_ptr<PortDevice> m_device;
@@ -72,6 +74,7 @@ private:
     qint16 m_inputLen = 0;
     bool m_dtr = false;
     bool m_rts = false;
+    std::shared_ptr<Liveness> m_alive; // cleared when this object goes
 };
 
 // The real device for this platform (QSerialPort plus the native handle).

@@ -224,6 +224,14 @@ QString badPeriod(const QString &text)
         .arg(text);
 }
 
+QString badPeriodGoesOn(const QString &text, int oldPeriod)
+{
+    return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
+                          "\"%1\". Ponavljanje se nastavlja sa starom periodom od %2 ms.")
+        .arg(text)
+        .arg(oldPeriod);
+}
+
 QString trainTooLong(qint64 bytes, int capacity)
 {
     return QStringLiteral("Povorka je preduga: tekst daje %1 bajtova, a stane najvise %2. "

@@ -57,6 +57,8 @@ PortFailure linesFailed(const QString &line, const QString &path, int systemErro
 
 // The window's refusals that are no port failure.
 QString badPeriod(const QString &text);
+// The same while a repetition runs: it goes on unchanged with `oldPeriod` milliseconds.
+QString badPeriodGoesOn(const QString &text, int oldPeriod);
 QString trainTooLong(qint64 bytes, int capacity);
 
 // A second start while the program runs.

@@ -16,7 +16,6 @@ struct FakeLine
 {
     QStringList calls; // "open /dev/x 115200 dtr=1 rts=0", "dtr 0", "write 10", "close"
     QList<QByteArray> writes;
-    QString openPath;
     qint32 openRate = 0;
     bool dtr = false;
     bool rts = false;
@@ -24,8 +23,10 @@ struct FakeLine
     std::optional<PortFailure> failOpen;
     // Once set, writes and line changes fail and the device closes itself.
     std::optional<PortFailure> failWrite;
+    qint64 waiting = 0; // held by the driver: counts against the queue bound
     int opens = 0;
     int closes = 0;
+    PortDevice::FailureHandler background;
 };
 
 class FakeDevice : public PortDevice
@@ -45,7 +46,6 @@ public:
                              .arg(int(rts));
         if (m_line->failOpen)
             return m_line->failOpen;
-        m_line->openPath = path;
         m_line->openRate = baudRate;
         m_line->dtr = dtr;
         m_line->rts = rts;
@@ -71,19 +71,23 @@ public:
         m_line->calls << QStringLiteral("write %1").arg(bytes.size());
         if (auto failure = failIfDead())
             return failure;
-        if (bytes.size() > limit)
+        if (m_line->waiting + bytes.size() > limit) // the device stays open
             return PortFailure{PortError::QueueFull, QStringLiteral("pun"),
                                OperatorText::kSourcePort};
         m_line->writes << bytes;
         return std::nullopt;
     }
-    qint64 bytesWaiting() const override { return 0; }
+    qint64 bytesWaiting() const override { return m_line->waiting; }
     std::optional<PortFailure> close() override
     {
         m_line->calls << QStringLiteral("close");
         m_line->open = m_isOpen = false;
         ++m_line->closes;
         return std::nullopt;
+    }
+    void setBackgroundFailureHandler(FailureHandler handler) override
+    {
+        m_line->background = std::move(handler);
     }
 
 private:
@@ -169,17 +173,17 @@ public:
     QString rate = QStringLiteral("115200");
     QString period = QStringLiteral("100");
     QString train = QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0");
-    int dtr = Unchecked;
-    int rts = Unchecked;
+    CheckState dtr = CheckState::Unchecked;
+    CheckState rts = CheckState::Unchecked;
 
     QString portText() const override { return port; }
     QString bitRateText() const override { return rate; }
     QString periodText() const override { return period; }
     QString trainText() const override { return train; }
-    int dtrState() const override { return dtr; }
-    int rtsState() const override { return rts; }
-    void setDtrState(int state) override { dtr = state; }
-    void setRtsState(int state) override { rts = state; }
+    CheckState dtrState() const override { return dtr; }
+    CheckState rtsState() const override { return rts; }
+    void setDtrState(CheckState state) override { dtr = state; }
+    void setRtsState(CheckState state) override { rts = state; }
 };
 
 struct Box
@@ -194,17 +198,22 @@ class RecordingMessenger : public Messenger
 public:
     QList<Box> boxes;
     std::function<void()> whileShown; // runs "inside" the modal box
+    int shown = 0, mostAtOnce = 0;    // boxes up now, and the most at once
 
     void critical(const QString &title, const QString &text) override
     {
-        boxes.append({QStringLiteral("critical"), title, text});
-        if (whileShown)
-            whileShown();
+        show(QStringLiteral("critical"), title, text);
     }
     void information(const QString &title, const QString &text) override
     {
-        boxes.append({QStringLiteral("information"), title, text});
+        show(QStringLiteral("information"), title, text);
+    }
+    void show(const QString &kind, const QString &title, const QString &text)
+    {
+        boxes.append({kind, title, text});
+        mostAtOnce = qMax(mostAtOnce, ++shown);
         if (whileShown)
             whileShown();
+        --shown;
     }
 };

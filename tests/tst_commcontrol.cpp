@@ -1,7 +1,9 @@
 #include "fakes.h"
 #include "serial/commcontrol.h"
 
+#include <QSignalSpy>
 #include <QTest>
+#include <thread>
 
 // The port object's own rules, over a fake device: what it keeps while closed and what it
 // validates. Failures of real devices are in tst_serialdevice.
@@ -12,11 +14,11 @@ class tst_CommControl : public QObject
 private slots:
     void init();
 
-    void lineFlagsKeptWhileClosedAndAppliedAtOpen();
     void settings_data();
     void settings();
-    void portNumberBelowOneOrWhileOpenIsRefused();
+    void portNumberWhileOpenIsRefused();
     void missingPortNamesThePortsPresent();
+    void backgroundFailureReachesOnlyALivePort();
 
 private:
     std::shared_ptr<FakeLine> m_line;
@@ -29,27 +31,10 @@ void tst_CommControl::init()
     m_port = makeFakePort(m_line, 2);
 }
 
-void tst_CommControl::lineFlagsKeptWhileClosedAndAppliedAtOpen()
-{
-    QCOMPARE(m_port->setRTSEnable(true), std::nullopt);
-    QVERIFY(m_line->calls.isEmpty()); // nothing to tell while closed
-    QCOMPARE(m_port->setPortOpen(true), std::nullopt);
-    QCOMPARE(m_port->setDTREnable(true), std::nullopt); // while open: straight to the device
-    QCOMPARE(m_port->setPortOpen(false), std::nullopt);
-
-    QCOMPARE(m_port->setRTSEnable(false), std::nullopt);
-    QCOMPARE(m_port->setPortOpen(true), std::nullopt);
-    QCOMPARE(m_line->calls, (QStringList{"open /dev/ttyUSB0 9600 dtr=0 rts=1", "dtr 1", "close",
-                                         "open /dev/ttyUSB0 9600 dtr=1 rts=0"}));
-    QVERIFY(m_port->DTREnable());
-    QVERIFY(!m_port->RTSEnable());
-}
-
 void tst_CommControl::settings_data()
 {
     QTest::addColumn<QString>("settings");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("standard rate") << QStringLiteral("9600,n,8,1") << true;
     QTest::newRow("odd rate") << QStringLiteral("12345,n,8,1") << true;
     QTest::newRow("spaces around the rate") << QStringLiteral(" 9600 ,n,8,1") << true;
     QTest::newRow("largest 32-bit rate") << QStringLiteral("2147483647,n,8,1") << true;
@@ -57,7 +42,6 @@ void tst_CommControl::settings_data()
     QTest::newRow("zero") << QStringLiteral("0,n,8,1") << false;
     QTest::newRow("negative") << QStringLiteral("-5,n,8,1") << false;
     QTest::newRow("digits and a letter") << QStringLiteral("12a,n,8,1") << false;
-    QTest::newRow("empty") << QString() << false;
     QTest::newRow("two stop bits") << QStringLiteral("9600,n,8,2") << false;
 }
 
@@ -73,14 +57,9 @@ void tst_CommControl::settings()
         QCOMPARE(failure->number, PortError::BadBitRate);
 }
 
-void tst_CommControl::portNumberBelowOneOrWhileOpenIsRefused()
+void tst_CommControl::portNumberWhileOpenIsRefused()
 {
     QCOMPARE(m_port->setCommPort(2), std::nullopt);
-    for (const qint16 number : {0, -32768}) {
-        const auto failure = m_port->setCommPort(number);
-        QVERIFY(failure);
-        QCOMPARE(failure->number, PortError::PortBelowOne);
-    }
     QCOMPARE(m_port->setPortOpen(true), std::nullopt);
     QVERIFY(m_port->setCommPort(1)); // no renumbering under an open device
     QCOMPARE(m_port->commPort(), qint16(2));
@@ -97,6 +76,20 @@ void tst_CommControl::missingPortNamesThePortsPresent()
              qPrintable(failure->description));
     QVERIFY(!m_port->portOpen());
     QVERIFY(m_line->calls.isEmpty()); // no device was even made
+}
+
+// A device still draining reports from its own thread, also after the port object is gone.
+void tst_CommControl::backgroundFailureReachesOnlyALivePort()
+{
+    QSignalSpy failed(m_port.get(), &CommControl::failedInBackground);
+    QCOMPARE(m_port->setPortOpen(true), std::nullopt);
+    const PortFailure lost{PortError::DeviceGone, QStringLiteral("x"), OperatorText::kSourcePort};
+    std::thread([this, lost] { m_line->background(lost); }).join();
+    QTRY_COMPARE(failed.size(), 1);
+
+    m_port.reset();
+    std::thread([this, lost] { m_line->background(lost); }).join();
+    QCoreApplication::processEvents(); // nothing posted to the object that is gone
 }
 
 QTEST_GUILESS_MAIN(tst_CommControl)

@@ -124,10 +124,10 @@ void tst_EndToEnd::ponavljanjeSendsEveryPeriodFromOnePeriodOn()
     set("txtPerioda", QStringLiteral("40"));
     const auto clicked = PseudoTerminal::Clock::now();
     click("cmdPonavljanje");
-    QVERIFY(m_window->sender().isRepeating());
+    QVERIFY(m_window->trainSender().isRepeating());
     QTRY_VERIFY_WITH_TIMEOUT(trainsIn(m_pty->received(), kDefaultTrain) >= 5, kWaitMs);
     click("cmdStop");
-    QVERIFY(!m_window->sender().isRepeating());
+    QVERIFY(!m_window->trainSender().isRepeating());
     QVERIFY(!m_window->port().portOpen());
 
     const auto arrivals = m_pty->arrivals();
@@ -137,7 +137,7 @@ void tst_EndToEnd::ponavljanjeSendsEveryPeriodFromOnePeriodOn()
     QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kWaitMs);
     const int sent = trainsIn(m_pty->received(), kDefaultTrain);
     QVERIFY(sent >= 5);
-    QCOMPARE(quint64(sent), m_window->sender().trainsSent());
+    QCOMPARE(quint64(sent), m_window->trainSender().trainsSent());
     // After "STOP" returned, no new train starts.
     QTest::qWait(150);
     QCOMPARE(trainsIn(m_pty->received(), kDefaultTrain), sent);
@@ -191,7 +191,7 @@ void tst_EndToEnd::unpluggingReportsOnceAndRecovers()
     QCOMPARE(box.title, QStringLiteral("Greska !"));
     QVERIFY2(box.text.startsWith(QStringLiteral("Greska 301 - ")), qPrintable(box.text));
     QVERIFY(box.text.endsWith(QStringLiteral(" - MSCommPort\r\n Pokusajte ponovo !")));
-    QVERIFY(!m_window->sender().isRepeating());
+    QVERIFY(!m_window->trainSender().isRepeating());
     QVERIFY(!m_window->port().portOpen());
     // No second box for the same fault, however long we look.
     QTest::qWait(200);

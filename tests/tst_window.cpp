@@ -234,8 +234,8 @@ void tst_Window::lineBoxes()
     QCOMPARE(dtr->checkState(), Qt::Unchecked);
     QVERIFY(!m_window->port().DTREnable());
 
-    m_window->setRtsState(Panel::Grayed);
-    QCOMPARE(m_window->rtsState(), int(Panel::Grayed));
+    m_window->setRtsState(Panel::CheckState::Grayed);
+    QCOMPARE(m_window->rtsState(), Panel::CheckState::Grayed);
     for (const Qt::CheckState expected : {Qt::Checked, Qt::Unchecked, Qt::Checked}) {
         rts->click();
         QCOMPARE(rts->checkState(), expected);
@@ -282,7 +282,7 @@ void tst_Window::closingReleasesThePort()
     QFETCH(bool, byKraj);
     showAndActivate();
     child<QPushButton>("cmdPonavljanje")->click();
-    QVERIFY(m_window->sender().isRepeating());
+    QVERIFY(m_window->trainSender().isRepeating());
     QVERIFY(m_line->open);
     if (byKraj)
         child<QPushButton>("cmdKraj")->click();

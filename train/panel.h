@@ -6,18 +6,18 @@
 class Panel
 {
 public:
-    enum CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
+    enum class CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
 
     virtual ~Panel() = default;
     virtual QString portText() const = 0;    // "Port:"
     virtual QString bitRateText() const = 0; // "b/s:"
     virtual QString periodText() const = 0;  // "Perioda:"
     virtual QString trainText() const = 0;   // "Podaci za slanje"
-    virtual int dtrState() const = 0;
-    virtual int rtsState() const = 0;
-    // Setting a state from code runs the box's click handler, as a click does.
-    virtual void setDtrState(int state) = 0;
-    virtual void setRtsState(int state) = 0;
+    virtual CheckState dtrState() const = 0;
+    virtual CheckState rtsState() const = 0;
+    // Setting a state from code only sets the box; the caller drives the line itself.
+    virtual void setDtrState(CheckState state) = 0;
+    virtual void setRtsState(CheckState state) = 0;
 };
 
 // Modal message boxes with one OK button. The window shows real ones; tests record them.

@@ -20,7 +20,8 @@ TrainSender::TrainSender(Panel &panel, CommControl &port, TrainTimer &timer, Mes
     , timerSlanjePovorki(timer)
     , m_messenger(messenger)
 {
-    timerSlanjePovorki.setTickHandler([this](quint64 schedule) { onTimerTick(schedule); });
+    timerSlanjePovorki.setTickHandler(
+        [this](quint64 schedule) { timerSlanjePovorki_Timer(schedule); });
     connect(&MSCommPort, &CommControl::failedInBackground, this, [this](const PortFailure &f) {
         {
             std::lock_guard lock(m_lock);
@@ -37,19 +38,35 @@ TrainSender::~TrainSender()
     timerSlanjePovorki.setTickHandler({});
 }
 
-// Load-time line setting: RTS off, DTR on, boxes matching, while the port is still closed.
+// Every command runs the same way: its step under the lock, then, with the lock released, the
+// news that a repetition started or ended and the failure the step ran into (or one a tick left).
+bool TrainSender::act(const Step &step)
+{
+    std::optional<PortFailure> failure;
+    bool was = false;
+    bool now = false;
+    {
+        std::lock_guard lock(m_lock);
+        was = m_repeating;
+        failure = step();
+        now = m_repeating;
+    }
+    if (was != now)
+        emit repeatingChanged(now);
+    if (failure)
+        report(*failure);
+    showPendingFailure();
+    return !failure;
+}
+
+// Load-time line setting: RTS off, DTR on, boxes matching, while the port is still closed. Each
+// line is set once, by its box's handler.
 void TrainSender::Form_Load()
 {
-    m_panel.setRtsState(Panel::Unchecked);
-    {
-        std::lock_guard lock(m_lock);
-        MSCommPort.setRTSEnable(false);
-    }
-    m_panel.setDtrState(Panel::Checked);
-    {
-        std::lock_guard lock(m_lock);
-        MSCommPort.setDTREnable(true);
-    }
+    m_panel.setRtsState(Panel::CheckState::Unchecked);
+    chkRTS_Click();
+    m_panel.setDtrState(Panel::CheckState::Checked);
+    chkDTR_Click();
 }
 
 void TrainSender::chkDTR_Click()
@@ -62,25 +79,22 @@ void TrainSender::chkRTS_Click()
     lineClick(false);
 }
 
-// A line that fails during a repetition ends it as a failed tick does: the report is the one
+// A line that fails during a repetition ends it as a failed send does: the report is the one
 // for the fault, and no tick comes after it to report the closed port again.
 void TrainSender::lineClick(bool dtr)
 {
-    const int state = dtr ? m_panel.dtrState() : m_panel.rtsState();
-    if (state == Panel::Grayed)
+    const Panel::CheckState state = dtr ? m_panel.dtrState() : m_panel.rtsState();
+    if (state == Panel::CheckState::Grayed)
         return;
-    std::optional<PortFailure> failure;
-    {
-        std::lock_guard lock(m_lock);
-        const bool on = state == Panel::Checked;
-        failure = dtr ? MSCommPort.setDTREnable(on) : MSCommPort.setRTSEnable(on);
+    const bool on = state == Panel::CheckState::Checked;
+    act([&]() -> std::optional<PortFailure> {
+        auto failure = dtr ? MSCommPort.setDTREnable(on) : MSCommPort.setRTSEnable(on);
         if (failure && m_repeating) {
-            endRepetitionLocked(*failure);
-            return;
+            failLocked(*failure);
+            return std::nullopt;
         }
-    }
-    if (failure)
-        report(*failure);
+        return failure;
+    });
 }
 
 std::optional<PortFailure> TrainSender::setUpLocked()
@@ -109,16 +123,7 @@ std::optional<PortFailure> TrainSender::setUpLocked()
 
 qint16 TrainSender::SetUpCommPort()
 {
-    std::optional<PortFailure> failure;
-    {
-        std::lock_guard lock(m_lock);
-        failure = setUpLocked();
-    }
-    if (failure) {
-        report(*failure);
-        return -1;
-    }
-    return 0;
+    return act([this] { return setUpLocked(); }) ? 0 : -1;
 }
 
 std::optional<PortFailure> TrainSender::closeLocked()
@@ -130,22 +135,7 @@ std::optional<PortFailure> TrainSender::closeLocked()
 
 void TrainSender::CloseCommPort()
 {
-    std::optional<PortFailure> failure;
-    {
-        std::lock_guard lock(m_lock);
-        failure = closeLocked();
-    }
-    if (failure)
-        report(*failure);
-}
-
-// One string, one write; an empty train writes nothing.
-std::optional<PortFailure> TrainSender::sendLocked()
-{
-    if (BrojBajtova <= 0)
-        return std::nullopt;
-    const QByteArray bytes(reinterpret_cast<const char *>(Povorka.data()), BrojBajtova);
-    return MSCommPort.setOutput(bytes);
+    act([this] { return closeLocked(); });
 }
 
 void TrainSender::stopLocked()
@@ -154,148 +144,121 @@ void TrainSender::stopLocked()
     m_repeating = false;
 }
 
-// A failed send ends the repetition at once: timer off, port closed, one report later on the
-// window's thread. Nothing else is sent in between.
-void TrainSender::tickLocked()
-{
-    auto failure = sendLocked();
-    if (!failure) {
-        ++m_sent;
-        return;
-    }
-    endRepetitionLocked(*failure);
-}
-
-void TrainSender::endRepetitionLocked(const PortFailure &failure)
+// A failed write or line ends the repetition at once: timer off, port closed (the failure that
+// ended it is the one worth reporting), shown once later on the window's thread.
+void TrainSender::failLocked(const PortFailure &failure)
 {
     stopLocked();
-    closeLocked(); // the failure that ended it is the one worth reporting
+    closeLocked();
     if (!m_pendingFailure)
         m_pendingFailure = failure;
+}
+
+// One string, one write; an empty train writes nothing.
+void TrainSender::timerSlanjePovorki_Timer(std::optional<quint64> tick)
+{
+    std::lock_guard lock(m_lock);
+    if (tick && (!m_repeating || !timerSlanjePovorki.isCurrent(*tick)))
+        return;
+    std::optional<PortFailure> failure;
+    if (BrojBajtova > 0)
+        failure = MSCommPort.setOutput(
+            QByteArray(reinterpret_cast<const char *>(Povorka.data()), BrojBajtova));
+    if (!failure) {
+        if (tick)
+            ++m_sent;
+        return;
+    }
+    failLocked(*failure);
+    const bool ended = tick.has_value();
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            emit repeatingChanged(false);
+        [this, ended] {
+            if (ended)
+                emit repeatingChanged(false);
             showPendingFailure();
         },
         Qt::QueuedConnection);
 }
 
-void TrainSender::onTimerTick(quint64 schedule)
-{
-    std::lock_guard lock(m_lock);
-    if (!m_repeating || !timerSlanjePovorki.isCurrent(schedule))
-        return;
-    tickLocked();
-}
-
-void TrainSender::timerSlanjePovorki_Timer()
-{
-    std::lock_guard lock(m_lock);
-    tickLocked();
-}
-
 void TrainSender::endForExit()
 {
-    bool wasRepeating = false;
-    {
-        std::lock_guard lock(m_lock);
-        wasRepeating = m_repeating;
+    act([this]() -> std::optional<PortFailure> {
         stopLocked();
         closeLocked();
         m_pendingFailure.reset();
-    }
-    if (wasRepeating)
-        emit repeatingChanged(false);
+        return std::nullopt;
+    });
+}
+
+bool TrainSender::refusedAsTooLong(const QString &text, Terminator terminator)
+{
+    const qint64 bytes = trainByteCount(text);
+    if (bytes <= trainCapacity(terminator))
+        return false;
+    showCritical(OperatorText::trainTooLong(bytes, trainCapacity(terminator)));
+    return true;
 }
 
 void TrainSender::cmdJednom_Click()
 {
     showPendingFailure();
     const QString text = m_panel.trainText();
-    const qint64 bytes = trainByteCount(text);
-    if (bytes > trainCapacity(Terminator::None)) {
-        showCritical(OperatorText::trainTooLong(bytes, trainCapacity(Terminator::None)));
+    if (refusedAsTooLong(text, Terminator::None))
         return;
-    }
-
-    std::optional<PortFailure> failure;
-    bool endedRepetition = false;
-    {
-        std::lock_guard lock(m_lock);
-        failure = setUpLocked();
+    const bool ready = act([&] {
+        auto failure = setUpLocked();
         if (!failure) {
-            // Sending once ends a repetition; its port is reused for this train.
-            if (m_repeating) {
+            // Sending once ends a repetition (the timer is left alone otherwise); its port is
+            // reused for this train.
+            if (m_repeating)
                 stopLocked();
-                endedRepetition = true;
-            }
             walkTrain(text, Terminator::None, Povorka, BrojBajtova);
-            failure = sendLocked();
-            auto closeFailure = closeLocked();
-            if (!failure)
-                failure = closeFailure;
         }
-    }
-    if (endedRepetition)
-        emit repeatingChanged(false);
-    if (failure)
-        report(*failure);
+        return failure;
+    });
+    if (!ready)
+        return;
+    timerSlanjePovorki_Timer();
+    CloseCommPort();
 }
 
 void TrainSender::cmdPonavljanje_Click()
 {
     showPendingFailure();
     const QString text = m_panel.trainText();
-    const qint64 bytes = trainByteCount(text);
-    if (bytes > trainCapacity(Terminator::Zero)) {
-        showCritical(OperatorText::trainTooLong(bytes, trainCapacity(Terminator::Zero)));
+    if (refusedAsTooLong(text, Terminator::Zero))
         return;
-    }
     const QString periodText = m_panel.periodText();
     const auto period = Fields::periodMs(periodText);
     if (!period) {
-        showCritical(OperatorText::badPeriod(periodText));
+        showCritical(isRepeating()
+                         ? OperatorText::badPeriodGoesOn(periodText, timerSlanjePovorki.interval())
+                         : OperatorText::badPeriod(periodText));
         return;
     }
-
-    std::optional<PortFailure> failure;
-    bool started = false;
-    {
-        std::lock_guard lock(m_lock);
-        failure = setUpLocked();
-        if (!failure) {
-            walkTrain(text, Terminator::Zero, Povorka, BrojBajtova);
-            started = !m_repeating;
-            if (started) {
-                m_sent = 0;
-                m_missedAtStart = timerSlanjePovorki.missedDeadlines();
-            }
-            m_repeating = true;
-            timerSlanjePovorki.setInterval(*period);
-            timerSlanjePovorki.setEnabled(true);
+    act([&] {
+        auto failure = setUpLocked();
+        if (failure)
+            return failure;
+        walkTrain(text, Terminator::Zero, Povorka, BrojBajtova);
+        if (!m_repeating) {
+            m_sent = 0;
+            m_missedAtStart = timerSlanjePovorki.missedDeadlines();
         }
-    }
-    if (started)
-        emit repeatingChanged(true);
-    if (failure)
-        report(*failure);
+        m_repeating = true;
+        timerSlanjePovorki.setInterval(*period);
+        timerSlanjePovorki.setEnabled(true);
+        return failure;
+    });
 }
 
 void TrainSender::cmdStop_Click()
 {
-    std::optional<PortFailure> failure;
-    bool wasRepeating = false;
-    {
-        std::lock_guard lock(m_lock);
-        wasRepeating = m_repeating;
+    act([this] {
         stopLocked();
-        failure = closeLocked();
-    }
-    if (wasRepeating)
-        emit repeatingChanged(false);
-    if (failure)
-        report(*failure);
+        return closeLocked();
+    });
 }
 
 bool TrainSender::isRepeating() const

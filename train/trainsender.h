@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -34,8 +35,9 @@ public:
     void cmdJednom_Click();
     void cmdPonavljanje_Click();
     void cmdStop_Click();
-    // The send routine as a tick runs it: the current train in one write.
-    void timerSlanjePovorki_Timer();
+    // The send routine: the current train in one write. "Jednom" calls it without a schedule;
+    // each tick passes its own, and a tick of a schedule no longer running sends nothing.
+    void timerSlanjePovorki_Timer(std::optional<quint64> tick = std::nullopt);
 
     // The program ends: the repetition stops and the port closes (what was written still goes
     // out), with nothing shown any more.
@@ -55,15 +57,14 @@ signals:
     void repeatingChanged(bool repeating);
 
 private:
+    using Step = std::function<std::optional<PortFailure>()>;
+    bool act(const Step &step);
     std::optional<PortFailure> setUpLocked();
     std::optional<PortFailure> closeLocked();
-    std::optional<PortFailure> sendLocked();
-    void tickLocked();
-    void lineClick(bool dtr);
-    void endRepetitionLocked(const PortFailure &failure);
-    void onTimerTick(quint64 schedule);
     void stopLocked();
-    void setRepeating(bool repeating);
+    void failLocked(const PortFailure &failure);
+    void lineClick(bool dtr);
+    bool refusedAsTooLong(const QString &text, Terminator terminator);
 
     void report(const PortFailure &failure);
     void showCritical(const QString &text);
