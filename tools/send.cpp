@@ -159,15 +159,15 @@ public:
     QString bitRateText() const override { return m_options.rate; }
     QString periodText() const override { return QString::number(m_options.periodMs.value_or(0)); }
     QString trainText() const override { return m_options.train; }
-    int dtrState() const override { return m_dtr; }
-    int rtsState() const override { return m_rts; }
-    void setDtrState(int state) override { m_dtr = state; }
-    void setRtsState(int state) override { m_rts = state; }
+    CheckState dtrState() const override { return m_dtr; }
+    CheckState rtsState() const override { return m_rts; }
+    void setDtrState(CheckState state) override { m_dtr = state; }
+    void setRtsState(CheckState state) override { m_rts = state; }
 
 private:
     const Options &m_options;
-    int m_dtr = Unchecked;
-    int m_rts = Unchecked;
+    CheckState m_dtr = CheckState::Unchecked;
+    CheckState m_rts = CheckState::Unchecked;
 };
 
 // The window's message boxes as lines on stderr: a port report as its first line
@@ -256,9 +256,9 @@ int run(const Options &options)
 
     // As the window loads: RTS off, DTR on; then the boxes as the options set them.
     sender.Form_Load();
-    panel.setDtrState(options.dtr ? Panel::Checked : Panel::Unchecked);
+    panel.setDtrState(options.dtr ? Panel::CheckState::Checked : Panel::CheckState::Unchecked);
     sender.chkDTR_Click();
-    panel.setRtsState(options.rts ? Panel::Checked : Panel::Unchecked);
+    panel.setRtsState(options.rts ? Panel::CheckState::Checked : Panel::CheckState::Unchecked);
     sender.chkRTS_Click();
 
     int exitCode = 0;
