@@ -46,7 +46,7 @@ void tst_Options::answersWithoutDisplayOrLock_data()
     QTest::newRow("monitor version") << monitor << QStringList{u"--version"_s} << 0
                                      << u"vorlagen-monitor "_s + version + u'\n' << QString();
     QTest::newRow("monitor help, no port needed")
-        << monitor << QStringList{u"-h"_s} << 0 << u"Upotreba: vorlagen-monitor [opcije] N\n"_s
+        << monitor << QStringList{u"-h"_s} << 0 << u"Upotreba: vorlagen-monitor [opcije] [N]\n"_s
         << QString();
     QTest::newRow("monitor unknown option")
         << monitor << QStringList{u"3"_s, u"--sve"_s} << 2 << QString()
