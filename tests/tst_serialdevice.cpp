@@ -67,7 +67,6 @@ private slots:
     void portInUse_data();
     void portInUse();
     void rateTheDeviceRefuses();
-    void hangUpIsReportedOnce();
     void hangUpWhileDraining_data();
     void hangUpWhileDraining();
 
@@ -230,21 +229,6 @@ void tst_SerialDevice::rateTheDeviceRefuses()
     SerialPortDevice device;
     QCOMPARE(numberOf(device.open(m_pty->path(), 0, true, false)), PortError::RateNotAccepted);
     QVERIFY(!device.isOpen());
-}
-
-void tst_SerialDevice::hangUpIsReportedOnce()
-{
-    QSignalSpy background(m_port.get(), &CommControl::failedInBackground);
-    QVERIFY_NO_FAILURE(m_port->setPortOpen(true));
-    m_pty->hangUp();
-
-    QCOMPARE(numberOf(m_port->setOutput(QByteArray("\x55\xAA", 2))), PortError::DeviceGone);
-    QVERIFY(!m_port->portOpen());
-    // Afterwards the port is simply closed; the loss is not told again.
-    QCOMPARE(numberOf(m_port->setOutput(QByteArray("\x55", 1))), PortError::PortClosed);
-    QTRY_COMPARE(SerialPortDevice::linesInUse(), 0);
-    QCoreApplication::processEvents();
-    QCOMPARE(background.count(), 0);
 }
 
 void tst_SerialDevice::hangUpWhileDraining_data()
