@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/linedriver.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -9,10 +11,7 @@
 // drain before a close, exact rates, and modem lines on devices that have none. Every
 // platform-specific call of the port layer lives behind this class (one file per platform).
 // Standard C++ only, no Qt: the Windows file builds alone into a test program run under Wine.
-//
-// No event loop: any thread may call. push(), queued(), writeInFlight() and the line setters
-// may run while another thread sits in waitWritable() or drain() on the same handle.
-class NativeLine
+class NativeLine final : public LineDriver
 {
 public:
     // What QSerialPort::handle() gives (a descriptor; a HANDLE on Windows).
@@ -22,52 +21,23 @@ public:
     using Handle = int;
 #endif
 
-    enum class Status {
-        Ok,
-        WouldBlock,  // the driver takes nothing more just now
-        Unsupported, // the device has no such thing (modem lines on a pseudo-terminal)
-        Gone,        // hung up, unplugged: the device will never work again
-        Failed,
-    };
-    struct Pushed
-    {
-        std::int64_t bytes = 0; // taken by the driver
-        Status status = Status::Ok;
-    };
-    enum class ModemLine { Dtr, Rts };
-
     explicit NativeLine(Handle handle);
     // Detaches (see detach()) if that was not done yet.
-    ~NativeLine();
-    NativeLine(const NativeLine &) = delete;
-    NativeLine &operator=(const NativeLine &) = delete;
+    ~NativeLine() override;
 
-    // As much of `data` as the driver takes without waiting, in order.
-    Pushed push(const char *data, std::int64_t size);
-    // Bytes in the driver's transmit queue (0 when the platform cannot tell).
-    std::int64_t queued() const;
-    // Whether bytes that push() took are still on their way into the driver. On Windows a
-    // write in flight is cancelled when the process's handles close, so an exit must wait for
-    // this (bounded) besides its own queue; elsewhere push() hands bytes over at once.
-    bool writeInFlight() const;
-    // Waits at most `timeoutMs` until push() can take something: Ok, WouldBlock (timed out),
-    // Gone, or Failed (a write in flight failed otherwise; push() says so again).
-    Status waitWritable(int timeoutMs);
-    // Blocks until everything handed to the driver has left the line.
-    Status drain();
-    // 8N1 stays; the rate changes to `rate`, `applied` tells what the device reports back.
-    Status setRate(std::int32_t rate, std::int32_t *applied);
-    Status setModemLine(ModemLine line, bool on);
-    // Other programs (that honour it) cannot open the device while we hold it.
-    Status claimExclusive();
-    // Right before the device is closed: gives the exclusive claim up (the terminal's flag
-    // outlives our descriptor while anyone else holds the device open, a monitor on a
-    // pseudo-terminal, and would refuse our own next open), ends a write still in flight, and
-    // never touches the handle again (it may be reused once closed). No other call may run
-    // during or after it; they answer Gone.
-    void detach();
-    // The platform's last error number, for descriptions.
-    int lastError() const
+    Pushed push(const char *data, std::int64_t size) override;
+    std::int64_t queued() const override;
+    bool writeInFlight() const override;
+    Status waitWritable(int timeoutMs) override;
+    Status drain() override;
+    Status setRate(std::int32_t rate, std::int32_t *applied) override;
+    Status setModemLine(ModemLine line, bool on) override;
+    Status claimExclusive() override;
+    // Also: the terminal's exclusive flag outlives our descriptor while anyone else holds the
+    // device open (a monitor on a pseudo-terminal) and would refuse our own next open; the
+    // handle may be reused once closed.
+    void detach() override;
+    int lastError() const override
     {
         return m_lastError.load();
     }

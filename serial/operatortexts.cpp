@@ -1,5 +1,7 @@
 #include "serial/operatortexts.h"
 
+#include <algorithm>
+
 namespace OperatorText {
 
 namespace {
@@ -190,15 +192,19 @@ PortFailure deviceGone(const QString &path, qint64 lost)
     return fromPort(PortError::DeviceGone, text);
 }
 
-PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit)
+PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit, qint32 rate)
 {
-    return fromPort(PortError::QueueFull,
-                    QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
-                                   "staje u %4; povorka nije poslata")
-                        .arg(path)
-                        .arg(waiting)
-                        .arg(bytes)
-                        .arg(limit));
+    QString text = QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
+                                  "staje u %4; povorka nije poslata")
+                       .arg(path)
+                       .arg(waiting)
+                       .arg(bytes)
+                       .arg(limit);
+    if (rate > 0) {
+        const qint64 seconds = std::max<qint64>(1, (waiting * 10 + rate - 1) / rate);
+        text += QStringLiteral("; linija ih salje jos oko %1 s").arg(seconds);
+    }
+    return fromPort(PortError::QueueFull, text);
 }
 
 PortFailure writeFailed(const QString &path, int systemError)

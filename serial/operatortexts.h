@@ -51,7 +51,8 @@ PortFailure portStillClosing(const QString &path);
 
 // While the port is open.
 PortFailure deviceGone(const QString &path, qint64 lost);
-PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit);
+// With how long the waiting bytes still take on the line at `rate` b/s (8N1: 10 bits a byte).
+PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit, qint32 rate);
 PortFailure writeFailed(const QString &path, int systemError);
 PortFailure linesFailed(const QString &line, const QString &path, int systemError);
 

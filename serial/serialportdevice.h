@@ -11,8 +11,8 @@ class SerialLine;
 // The real device: QSerialPort opens and configures it (8N1, no flow control, write only, its
 // lock file), the native handle does the rest (see NativeLine). One open device is a
 // SerialLine, shared with a background worker that pushes what the driver could not take at
-// once and drains the line after a close; see serialportdevice.cpp for how a close and a new
-// open of the same device meet.
+// once and drains the line after a close; see serialline.h for how a close and a new open of
+// the same device meet.
 class SerialPortDevice : public PortDevice
 {
 public:
@@ -46,6 +46,8 @@ public:
     static constexpr std::chrono::milliseconds kExitGrace{2000};
 
 private:
+    // No line of this process has `path`: opens the device and starts its line.
+    std::optional<PortFailure> openFresh(const QString &path, qint32 baudRate);
     std::optional<PortFailure> forgetIfGone(std::optional<PortFailure> failure);
 
     std::shared_ptr<SerialLine> m_line;

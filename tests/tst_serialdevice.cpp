@@ -64,17 +64,15 @@ private slots:
     void termiosOfTheDevice_data();
     void termiosOfTheDevice();
     void reopenWhileDrainingLosesNothing();
-    void queueFullThenCloseDeliversEverything();
     void portInUse_data();
     void portInUse();
     void rateTheDeviceRefuses();
-    void hangUpIsReportedOnce();
     void hangUpWhileDraining_data();
     void hangUpWhileDraining();
 
 private:
     void linkAs(int number, const QString &target);
-    std::optional<PortFailure> fillUntilFull(QByteArray *sent = nullptr);
+    std::optional<PortFailure> fillUntilFull();
 
     QTemporaryDir m_config;
     std::unique_ptr<PseudoTerminal> m_pty;
@@ -118,14 +116,11 @@ void tst_SerialDevice::linkAs(int number, const QString &target)
 }
 
 // Writes trains of 1000 bytes to the open port until one is refused; returns that refusal.
-std::optional<PortFailure> tst_SerialDevice::fillUntilFull(QByteArray *sent)
+std::optional<PortFailure> tst_SerialDevice::fillUntilFull()
 {
     for (int i = 0; i < 10000; ++i) {
-        const QByteArray train = pattern(1000, i);
-        if (auto failure = m_port->setOutput(train))
+        if (auto failure = m_port->setOutput(pattern(1000, i)))
             return failure;
-        if (sent)
-            *sent += train;
     }
     return std::nullopt;
 }
@@ -202,20 +197,6 @@ void tst_SerialDevice::reopenWhileDrainingLosesNothing()
     QVERIFY_NO_FAILURE(again.close());
 }
 
-// The close returns at once behind the stalled reader; everything accepted arrives later.
-void tst_SerialDevice::queueFullThenCloseDeliversEverything()
-{
-    QVERIFY_NO_FAILURE(m_port->setPortOpen(true));
-    QByteArray sent;
-    QCOMPARE(numberOf(fillUntilFull(&sent)), PortError::QueueFull);
-    QVERIFY(m_port->portOpen()); // a full queue is no reason to drop the port
-
-    QVERIFY_NO_FAILURE(m_port->setPortOpen(false));
-    m_pty->startReading();
-    QTRY_VERIFY_WITH_TIMEOUT(m_pty->received().size() >= sent.size(), kCollectMs);
-    QCOMPARE(m_pty->received(), sent); // the refused train was not written at all
-}
-
 void tst_SerialDevice::portInUse_data()
 {
     QTest::addColumn<bool>("byThisProgram");
@@ -248,21 +229,6 @@ void tst_SerialDevice::rateTheDeviceRefuses()
     SerialPortDevice device;
     QCOMPARE(numberOf(device.open(m_pty->path(), 0, true, false)), PortError::RateNotAccepted);
     QVERIFY(!device.isOpen());
-}
-
-void tst_SerialDevice::hangUpIsReportedOnce()
-{
-    QSignalSpy background(m_port.get(), &CommControl::failedInBackground);
-    QVERIFY_NO_FAILURE(m_port->setPortOpen(true));
-    m_pty->hangUp();
-
-    QCOMPARE(numberOf(m_port->setOutput(QByteArray("\x55\xAA", 2))), PortError::DeviceGone);
-    QVERIFY(!m_port->portOpen());
-    // Afterwards the port is simply closed; the loss is not told again.
-    QCOMPARE(numberOf(m_port->setOutput(QByteArray("\x55", 1))), PortError::PortClosed);
-    QTRY_COMPARE(SerialPortDevice::linesInUse(), 0);
-    QCoreApplication::processEvents();
-    QCOMPARE(background.count(), 0);
 }
 
 void tst_SerialDevice::hangUpWhileDraining_data()

@@ -1,0 +1,297 @@
+#include "serial/operatortexts.h"
+#include "serial/serialline.h"
+
+#include <QBuffer>
+#include <QPointer>
+#include <QTest>
+#include <atomic>
+#include <map>
+#include <set>
+
+namespace {
+
+// What the fake device did, shared with the test: the line owns the fake and outlives the test's
+// hold on it.
+struct Wire
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    qint64 capacity = 1 << 20; // the driver's queue
+    bool sending = false;      // bytes leave the line as soon as the driver has them
+    qint64 held = 0;           // in the driver
+    qint32 rate = 0;
+    std::map<qint32, qint32> runsAt; // requested rate -> what the device applies instead
+    std::set<qint32> refused;
+    QList<QPair<qint32, QByteArray>> sent; // what the driver took, by the rate it left at
+    std::atomic<int> drains{0};
+    qint64 heldAtDetach = -1;
+
+    void letGo()
+    {
+        std::lock_guard lock(mutex);
+        sending = true;
+        held = 0;
+        changed.notify_all();
+    }
+};
+
+class FakeLine final : public LineDriver
+{
+public:
+    explicit FakeLine(std::shared_ptr<Wire> wire)
+        : m_wire(std::move(wire))
+    {}
+
+    Pushed push(const char *data, std::int64_t size) override
+    {
+        std::lock_guard lock(m_wire->mutex);
+        const qint64 taken = m_wire->sending ? size : qMin(size, m_wire->capacity - m_wire->held);
+        if (!m_wire->sending)
+            m_wire->held += taken;
+        auto &sent = m_wire->sent;
+        if (sent.isEmpty() || sent.last().first != m_wire->rate)
+            sent.append(qMakePair(m_wire->rate, QByteArray()));
+        sent.last().second.append(data, taken);
+        return {taken, taken < size ? Status::WouldBlock : Status::Ok};
+    }
+    std::int64_t queued() const override
+    {
+        std::lock_guard lock(m_wire->mutex);
+        return m_wire->held;
+    }
+    bool writeInFlight() const override { return false; }
+    Status waitWritable(int timeoutMs) override
+    {
+        std::unique_lock lock(m_wire->mutex);
+        const bool room = m_wire->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            return m_wire->sending || m_wire->held < m_wire->capacity;
+        });
+        return room ? Status::Ok : Status::WouldBlock;
+    }
+    Status drain() override
+    {
+        std::unique_lock lock(m_wire->mutex);
+        ++m_wire->drains;
+        m_wire->changed.wait(lock, [&] { return m_wire->held == 0; });
+        return Status::Ok;
+    }
+    Status setRate(std::int32_t rate, std::int32_t *applied) override
+    {
+        std::lock_guard lock(m_wire->mutex);
+        if (m_wire->refused.count(rate))
+            return Status::Failed;
+        const auto it = m_wire->runsAt.find(rate);
+        *applied = m_wire->rate = it == m_wire->runsAt.end() ? rate : it->second;
+        return Status::Ok;
+    }
+    Status setModemLine(ModemLine, bool) override { return Status::Ok; }
+    Status claimExclusive() override { return Status::Ok; }
+    void detach() override
+    {
+        std::lock_guard lock(m_wire->mutex);
+        m_wire->heldAtDetach = m_wire->held;
+    }
+    int lastError() const override { return 0; }
+
+private:
+    std::shared_ptr<Wire> m_wire;
+};
+
+using Sent = QList<QPair<qint32, QByteArray>>;
+
+int numberOf(const std::optional<PortFailure> &failure)
+{
+    return failure ? failure->number : 0;
+}
+
+} // namespace
+
+// The line worker on a fake device whose driver queue the test fills and empties.
+class tst_SerialLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void queueBound_data();
+    void queueBound();
+    void rateAtOpen_data();
+    void rateAtOpen();
+    void rateStep_data();
+    void rateStep();
+    void drainBeforeClose();
+
+private:
+    std::shared_ptr<SerialLine> start(qint32 rate, std::optional<PortFailure> *failure = nullptr);
+    PortDevice::FailureHandler handler()
+    {
+        return [this](const PortFailure &told) {
+            m_toldNumber = told.number;
+            ++m_told;
+        };
+    }
+
+    QString m_path; // one per case: a line a failed case leaves behind blocks no other
+    std::shared_ptr<Wire> m_wire;
+    std::shared_ptr<SerialLine> m_line; // released at the end of each case
+    QPointer<QBuffer> m_port;
+    std::atomic<int> m_told{0}; // background failures
+    std::atomic<int> m_toldNumber{0};
+};
+
+void tst_SerialLine::init()
+{
+    static int cases = 0;
+    m_path = QStringLiteral("/fake/line%1").arg(++cases);
+    m_wire = std::make_shared<Wire>();
+    m_told = 0;
+}
+
+void tst_SerialLine::cleanup()
+{
+    if (m_line)
+        m_line->release();
+    m_line.reset();
+    m_wire->letGo();
+    QTRY_COMPARE(SerialLine::linesInUse(), 0);
+}
+
+std::shared_ptr<SerialLine> tst_SerialLine::start(qint32 rate, std::optional<PortFailure> *failure)
+{
+    auto port = std::make_unique<QBuffer>();
+    port->open(QIODevice::WriteOnly);
+    m_port = port.get();
+    std::optional<PortFailure> refused;
+    auto line = SerialLine::start(m_path, std::make_unique<FakeLine>(m_wire), std::move(port), rate,
+                                  handler(), &refused);
+    if (failure)
+        *failure = refused;
+    m_line = line;
+    return line;
+}
+
+void tst_SerialLine::queueBound_data()
+{
+    QTest::addColumn<qint64>("driverTakes");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("train");
+    QTest::addColumn<qint32>("rate");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+    QTest::newRow("the driver's bytes count")
+        << qint64(700) << 700 << 400 << 110
+        << "ceka jos 700 bajtova, a 400 novih ne staje u 1024; povorka nije poslata; linija ih "
+           "salje jos oko 64 s";
+    QTest::newRow("a long slow train") << qint64(1024) << 1001 << 1001 << 110 << "oko 91 s";
+    QTest::newRow("ours and the driver's: full") << qint64(300) << 700 << 324 << 9600 << "";
+    QTest::newRow("ours and the driver's: one over") << qint64(300) << 700 << 325 << 9600 << "1 s";
+}
+
+void tst_SerialLine::queueBound()
+{
+    QFETCH(qint64, driverTakes);
+    QFETCH(int, first);
+    QFETCH(int, train);
+    QFETCH(qint32, rate);
+    QFETCH(QString, refusal);
+    m_wire->capacity = driverTakes;
+    const auto line = start(rate);
+    QVERIFY(line);
+    QCOMPARE(numberOf(line->write(QByteArray(first, 'a'), 1024)), 0);
+    const auto failure = line->write(QByteArray(train, 'b'), 1024);
+    QCOMPARE(numberOf(failure), refusal.isEmpty() ? 0 : int(PortError::QueueFull));
+    if (failure) {
+        QVERIFY2(failure->description.endsWith(refusal), qPrintable(failure->description));
+        QCOMPARE(line->waiting(), qint64(first)); // nothing of it was written
+    }
+}
+
+void tst_SerialLine::rateAtOpen_data()
+{
+    QTest::addColumn<qint32>("runsAt"); // 0: refused
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("exact") << 9600 << true;
+    QTest::newRow("0.99 % off") << 9695 << true;
+    QTest::newRow("1.01 % off") << 9697 << false;
+    QTest::newRow("refused") << 0 << false;
+}
+
+// A device that would run more than 1 % off is not opened: the far end would get garbled bytes.
+void tst_SerialLine::rateAtOpen()
+{
+    QFETCH(qint32, runsAt);
+    QFETCH(bool, accepted);
+    if (runsAt)
+        m_wire->runsAt[9600] = runsAt;
+    else
+        m_wire->refused.insert(9600);
+    std::optional<PortFailure> failure;
+    const auto line = start(9600, &failure);
+    QCOMPARE(bool(line), accepted);
+    QCOMPARE(numberOf(failure), accepted ? 0 : int(PortError::RateNotAccepted));
+    QCOMPARE(m_port.isNull(), !accepted); // a refused device is closed at once
+}
+
+void tst_SerialLine::rateStep_data()
+{
+    QTest::addColumn<qint32>("runsAt"); // what the device makes of 19200; 0: refused
+    QTest::addColumn<bool>("closedFirst");
+    QTest::newRow("applied") << 19200 << false;
+    QTest::newRow("refused") << 0 << false;
+    QTest::newRow("more than 1 % off") << 19500 << false;
+    QTest::newRow("refused after the close") << 0 << true;
+}
+
+// A set-up at 19200 takes over a line still draining at 9600: what it writes goes out at 19200
+// after the old bytes, or, when the device cannot do 19200, not at all and 205 is told once.
+void tst_SerialLine::rateStep()
+{
+    QFETCH(qint32, runsAt);
+    QFETCH(bool, closedFirst);
+    if (runsAt)
+        m_wire->runsAt[19200] = runsAt;
+    else
+        m_wire->refused.insert(19200);
+    const bool applied = runsAt == 19200;
+    const auto line = start(9600);
+    QVERIFY(line);
+    QCOMPARE(numberOf(line->write("old", 1024)), 0);
+    QCOMPARE(numberOf(line->release()), 0);
+
+    const SerialLine::Taken taken = SerialLine::takeOver(m_path, 19200, handler());
+    QCOMPARE(taken.line, line);
+    QCOMPARE(numberOf(line->write("new", 1024)), 0);
+    if (closedFirst)
+        QCOMPARE(numberOf(line->release()), 0);
+    m_wire->letGo();
+    if (!closedFirst) {
+        QTRY_COMPARE(line->waiting(), qint64(0)); // the step is through
+        QCOMPARE(numberOf(line->write("more", 1024)),
+                 applied ? 0 : int(PortError::RateNotAccepted));
+    }
+    line->release();
+    QTRY_COMPARE(SerialLine::linesInUse(), 0);
+    std::lock_guard lock(m_wire->mutex);
+    QCOMPARE(m_wire->sent,
+             applied ? Sent({{9600, "old"}, {19200, "newmore"}}) : Sent({{9600, "old"}}));
+    QCOMPARE(m_told.load(), closedFirst ? 1 : 0);
+    if (closedFirst)
+        QCOMPARE(m_toldNumber.load(), int(PortError::RateNotAccepted));
+}
+
+void tst_SerialLine::drainBeforeClose()
+{
+    const auto line = start(9600);
+    QVERIFY(line);
+    QCOMPARE(numberOf(line->write("abcde", 1024)), 0);
+    QCOMPARE(numberOf(line->release()), 0);
+    QTRY_VERIFY(m_wire->drains > 0);
+    QCoreApplication::processEvents();
+    QVERIFY(m_port); // still open while the driver holds bytes
+    m_wire->letGo();
+    QTRY_VERIFY(m_port.isNull());
+    QCOMPARE(m_wire->heldAtDetach, qint64(0));
+}
+
+QTEST_GUILESS_MAIN(tst_SerialLine)
+#include "tst_serialline.moc"
