@@ -41,12 +41,8 @@ void tst_Decoder::token_data()
     QTest::newRow("7G: non-digit low") << QStringLiteral("7G") << 0x70;
     QTest::newRow("lone char is high digit") << QStringLiteral("F") << 0xF0;
     QTest::newRow("third char never looked at") << QStringLiteral("1AF") << 0x1A;
-    QTest::newRow("non-ASCII") << QString::fromUtf8("\xc4\x8d"
-                                                    "A")
-                               << 0x0A;
-    QTest::newRow("digit-like full-width") << QString::fromUtf8("\xef\xbc\x91"
-                                                                "1")
-                                           << 0x01;
+    QTest::newRow("non-ASCII") << QStringLiteral(u"\u010dA") << 0x0A;
+    QTest::newRow("digit-like full-width") << QStringLiteral(u"\uff111") << 0x01;
 }
 
 void tst_Decoder::token()
@@ -70,9 +66,8 @@ void tst_Decoder::walk_data()
         << QStringLiteral("F0 F0  ") << QByteArray("\xF0\xF0\x00", 3);
     QTest::newRow("leading space shifts tokens") << QStringLiteral(" F0") << QByteArray("\x0F", 1);
     // A letter outside the BMP is one character, so it separates like any other.
-    QTest::newRow("emoji separator") << QString::fromUtf8("1A\xf0\x9f\x98\x80"
-                                                          "2B")
-                                     << QByteArray("\x1A\x2B", 2);
+    QTest::newRow("emoji separator")
+        << QStringLiteral(u"1A\U0001F6002B") << QByteArray("\x1A\x2B", 2);
     QTest::newRow("control characters")
         << QString::fromLatin1("\x01\x02\t\r\n\x7f", 6) << QByteArray(2, 0);
     QTest::newRow("lone surrogate")
