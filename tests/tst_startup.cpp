@@ -215,7 +215,8 @@ void tst_Startup::waysOutLeaveThePortClean()
         qWarning(
             "no ordinary user who may run the driver: the claim is checked on the device alone");
     PseudoTerminal pty(false);
-    QVERIFY(pty.ok());
+    if (!pty.ok())
+        QSKIP("no pseudo-terminal can be made here");
     QVERIFY(QDir(m_root->path()).mkpath("config/vorlagen"));
     QVERIFY(QFile::link(pty.path(), m_root->filePath("config/vorlagen/com7")));
     QCOMPARE(QProcess::execute("chown", {"-R", QString::number(user), m_root->path(), pty.path()}),
