@@ -10,8 +10,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyleOptionButton>
-#include <QStyleOptionGroupBox>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -119,32 +117,10 @@ void tst_Window::controlsAndCaptions()
                                                 : "text";
     QCOMPARE(widget->property(caption).toString(), text);
 
-    QRect room; // what the style leaves for a caption
-    if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = text;
-        room = widget->style()->subElementRect(qobject_cast<QCheckBox *>(widget)
-                                                   ? QStyle::SE_CheckBoxContents
-                                                   : QStyle::SE_PushButtonContents,
-                                               &option, button);
-    } else if (auto *frame = qobject_cast<QGroupBox *>(widget)) {
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.text = text;
-        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-        option.textAlignment = frame->alignment();
-        room = widget->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                               QStyle::SC_GroupBoxLabel, frame);
-        QVERIFY(frame->rect().contains(room));
-    } else if (qobject_cast<QLabel *>(widget)) {
-        room = widget->contentsRect();
-    } else {
-        return; // a text box or the combo box: no caption
-    }
-    const QFontMetrics metrics(widget->font());
-    QVERIFY(metrics.horizontalAdvance(text) <= room.width());
-    QVERIFY(metrics.height() <= widget->height());
+    // What the style needs to show the caption whole, in the window's own font.
+    if (!qobject_cast<QLineEdit *>(widget) && !qobject_cast<QComboBox *>(widget))
+        QVERIFY2(widget->sizeHint().width() <= rect.width(),
+                 QByteArray::number(widget->sizeHint().width()));
 }
 
 // A fixed form in a resizable window: no maximise button, the controls stay where they are.
@@ -243,30 +219,25 @@ void tst_Window::lineBoxes()
     }
 }
 
+// The real box: critical, modal on the window, one OK.
 void tst_Window::realBoxIsModalWithOneOk()
 {
     m_window->setMessenger(nullptr);
     showAndActivate();
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title;
-    QMessageBox::StandardButtons buttons;
-    bool modalOnTheWindow = false;
+    QString seen;
     QTimer::singleShot(0, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        icon = box->icon();
-        title = box->windowTitle();
-        buttons = box->standardButtons();
-        modalOnTheWindow = box->isModal() && box->parentWidget() == m_window;
-        box->button(QMessageBox::Ok)->click();
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            seen = QStringLiteral("%1 %2 %3 %4")
+                       .arg(box->icon())
+                       .arg(box->windowTitle())
+                       .arg(box->standardButtons())
+                       .arg(box->isModal() && box->parentWidget() == m_window);
+            box->button(QMessageBox::Ok)->click();
+        }
     });
     m_window->critical(QStringLiteral("Greska !"), QStringLiteral("tekst"));
-
-    QCOMPARE(icon, QMessageBox::Critical);
-    QCOMPARE(title, QStringLiteral("Greska !"));
-    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY(modalOnTheWindow);
+    QCOMPARE(seen,
+             QStringLiteral("%1 Greska ! %2 1").arg(QMessageBox::Critical).arg(QMessageBox::Ok));
 }
 
 void tst_Window::closingReleasesThePort_data()

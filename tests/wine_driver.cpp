@@ -37,15 +37,12 @@ public:
     ~Reader() { stop(); }
 
     void setReading(bool on) { m_reading = on; }
-    std::string take()
+    std::string take() // in hex
     {
         std::lock_guard lock(m_mutex);
         std::string hex;
-        static const char digits[] = "0123456789abcdef";
-        for (const unsigned char c : m_got) {
-            hex += digits[c >> 4];
-            hex += digits[c & 15];
-        }
+        for (const unsigned char c : m_got)
+            hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
         m_got.clear();
         return hex;
     }
@@ -114,10 +111,8 @@ int runWine(const std::string &prefix, const std::vector<std::string> &argv, int
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s WINE64 PROGRAM.exe FOLDER\n", argv[0]);
-        return 2;
-    }
+    if (argc != 4)
+        return 2; // usage in the comment above
     const std::string wine = argv[1];
     const std::string folder = argv[3];
     const std::string prefix = folder + "/prefix";

@@ -206,10 +206,8 @@ void hangUpIsGone(HANDLE port)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s COM<n>\n", argv[0]);
-        return 2;
-    }
+    if (argc != 2)
+        return 2; // usage: wine_nativeline.exe COM<n>
     const std::string name = std::string("\\\\.\\") + argv[1];
     // Read and write: under Wine a write-only handle fails every comm call with error 5.
     const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
