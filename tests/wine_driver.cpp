@@ -11,7 +11,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <csignal>
 #include <fcntl.h>
@@ -60,10 +59,10 @@ struct Reader
     }
 };
 
-// Runs `argv` with the prefix's environment, stdin and stdout as given (else the log), stderr
-// to the log; returns its exit status, -1 if it did not run or was killed.
-int runWine(const std::string &prefix, const std::vector<std::string> &argv, int log, int in = -1,
-            int out = -1)
+// Runs `wine program argument` with the prefix's environment, stdin and stdout as given (else
+// the log), stderr to the log; returns its exit status, -1 if it did not run or was killed.
+int runWine(const std::string &prefix, const std::string &wine, const char *program,
+            const char *argument, int log, int in = -1, int out = -1)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -74,11 +73,7 @@ int runWine(const std::string &prefix, const std::vector<std::string> &argv, int
         ::dup2(in >= 0 ? in : ::open("/dev/null", O_RDONLY), 0);
         ::dup2(out >= 0 ? out : log, 1);
         ::dup2(log, 2);
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execl(wine.c_str(), wine.c_str(), program, argument, nullptr);
         ::_exit(127);
     }
     int status = 0;
@@ -113,7 +108,7 @@ int main(int argc, char **argv)
         return say(1, "cannot write " + logPath + ": " + std::strerror(errno));
     // A new prefix takes a while to set up; it stays in the build folder for the next run.
     if (::access((prefix + "/system.reg").c_str(), F_OK) != 0 &&
-        runWine(prefix, {wine, "wineboot", "--init"}, log) != 0)
+        runWine(prefix, wine, "wineboot", "--init", log) != 0)
         return say(kSkip, "Wine cannot start here (wineboot failed, see " + logPath + ")");
     // Close-on-exec throughout: a copy of the master in Wine's processes would keep the line
     // from hanging up.
@@ -141,7 +136,7 @@ int main(int argc, char **argv)
     std::thread far([&] { reader.run(master); });
     int status = -1;
     std::thread program([&] {
-        status = runWine(prefix, {wine, argv[2], kPort}, log, toProgram[0], fromProgram[1]);
+        status = runWine(prefix, wine, argv[2], kPort, log, toProgram[0], fromProgram[1]);
         ::close(fromProgram[1]); // ends the command loop below
     });
     FILE *commands = ::fdopen(fromProgram[0], "r");

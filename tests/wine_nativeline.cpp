@@ -62,27 +62,20 @@ std::string take(std::size_t size, const std::string &tail = {})
     return got;
 }
 
-// Whether push() took all of `bytes` at once.
-bool pushWhole(NativeLine &line, const std::string &bytes)
+// Whether push() takes all of `bytes`; given `waits`, it waits whenever the driver takes
+// nothing, and counts those waits.
+bool pushAll(NativeLine &line, const std::string &bytes, int *waits = nullptr)
 {
-    return line.push(bytes.data(), std::int64_t(bytes.size())).bytes == std::int64_t(bytes.size());
-}
-
-// Pushes everything, waiting whenever the driver takes nothing; counts those waits.
-bool pushAll(NativeLine &line, const std::string &bytes, int *waits)
-{
-    for (;;) {
-        const NativeLine::Pushed pushed = line.push(bytes.data(), std::int64_t(bytes.size()));
-        if (pushed.bytes == std::int64_t(bytes.size()))
-            return true;
-        if (pushed.status != Status::WouldBlock || pushed.bytes != 0) {
-            std::printf("push: status %d, error %d\n", int(pushed.status), line.lastError());
-            return false;
-        }
-        ++*waits;
+    const auto size = std::int64_t(bytes.size());
+    NativeLine::Pushed pushed = line.push(bytes.data(), size);
+    for (; waits && pushed.bytes == 0 && pushed.status == Status::WouldBlock; ++*waits) {
         if (line.waitWritable(5000) == Status::Gone)
-            return false;
+            break;
+        pushed = line.push(bytes.data(), size);
     }
+    if (waits && pushed.bytes != size)
+        std::printf("push: status %d, error %d\n", int(pushed.status), line.lastError());
+    return pushed.bytes == size;
 }
 
 // What QSerialPort's open leaves: raw 8N1, no flow control, DTR on, RTS off.
@@ -128,13 +121,13 @@ void wouldBlockWhileAWriteIsInFlight(HANDLE port)
     ask("stall");
     const std::string first = pattern(0, kLarge);
     const std::string second = pattern(kLarge, 100);
-    CHECK(pushWhole(line, first) && line.writeInFlight());
+    CHECK(pushAll(line, first) && line.writeInFlight());
     const NativeLine::Pushed refused = line.push(second.data(), std::int64_t(second.size()));
     CHECK(refused.bytes == 0 && refused.status == Status::WouldBlock);
     CHECK(line.waitWritable(20) == Status::WouldBlock);
     ask("read");
     CHECK(line.drain() == Status::Ok && !line.writeInFlight());
-    CHECK(pushWhole(line, second) && line.drain() == Status::Ok);
+    CHECK(pushAll(line, second) && line.drain() == Status::Ok);
     CHECK(take(kLarge + 100) == first + second);
 }
 
@@ -148,7 +141,7 @@ void writeEndedEarlyGoesOn(HANDLE port)
     NativeLine line(port);
     ask("read");
     const std::string block = pattern(0, kLarge);
-    CHECK(pushWhole(line, block) && line.drain() == Status::Ok);
+    CHECK(pushAll(line, block) && line.drain() == Status::Ok);
     CHECK(take(kLarge) == block);
     timeouts = COMMTIMEOUTS{};
     SetCommTimeouts(port, &timeouts);
@@ -161,11 +154,11 @@ void destructorWithAWriteInFlight(HANDLE port)
     ask("stall");
     {
         NativeLine line(port);
-        CHECK(pushWhole(line, std::string(kLarge, '\x5A')) && line.writeInFlight());
+        CHECK(pushAll(line, std::string(kLarge, '\x5A')) && line.writeInFlight());
     }
     NativeLine line(port);
     const std::string marker(64, '\xA5');
-    CHECK(pushWhole(line, marker));
+    CHECK(pushAll(line, marker));
     ask("read");
     CHECK(line.drain() == Status::Ok);
     const std::string got = take(marker.size(), marker);
@@ -182,7 +175,7 @@ void hangUpIsGone(HANDLE port)
     NativeLine line(port);
     ask("stall");
     const std::string block = pattern(0, kLarge);
-    CHECK(pushWhole(line, block));
+    CHECK(pushAll(line, block));
     ask("hangup");
     Status status = Status::WouldBlock;
     for (int i = 0; i < 100 && status == Status::WouldBlock; ++i)
