@@ -84,26 +84,19 @@ void tst_EndToEnd::linkAsPort(const PseudoTerminal &pty)
 
 void tst_EndToEnd::set(const char *field, const QString &text)
 {
-    auto *edit = m_window->findChild<QLineEdit *>(QLatin1String(field));
-    QVERIFY(edit);
-    edit->setText(text);
+    m_window->findChild<QLineEdit *>(QLatin1String(field))->setText(text);
 }
 
 void tst_EndToEnd::click(const char *button)
 {
-    auto *b = m_window->findChild<QAbstractButton *>(QLatin1String(button));
-    QVERIFY(b);
-    QTest::mouseClick(b, Qt::LeftButton);
+    QTest::mouseClick(m_window->findChild<QAbstractButton *>(QLatin1String(button)),
+                      Qt::LeftButton);
 }
 
 int tst_EndToEnd::trainsIn(const QByteArray &bytes, const QByteArray &train)
 {
-    if (bytes.size() % train.size() != 0)
-        return -1;
-    for (qsizetype at = 0; at < bytes.size(); at += train.size())
-        if (bytes.mid(at, train.size()) != train)
-            return -1;
-    return int(bytes.size() / train.size());
+    const int count = int(bytes.size() / train.size());
+    return bytes == train.repeated(count) ? count : -1;
 }
 
 void tst_EndToEnd::ponavljanjeSendsUntilStop()

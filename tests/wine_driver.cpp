@@ -11,7 +11,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <csignal>
 #include <fcntl.h>
@@ -26,64 +25,44 @@ namespace {
 constexpr int kSkip = 77;
 constexpr const char kPort[] = "com42"; // above the ports Wine links to /dev/ttyS* itself
 
-// The far end: reads slowly (small pieces with pauses) unless stalled.
-class Reader
+// The far end: reads slowly (small pieces with pauses) unless stalled, until stopped.
+struct Reader
 {
-public:
-    explicit Reader(int master)
-        : m_master(master)
-        , m_thread([this] { run(); })
-    {}
-    ~Reader() { stop(); }
+    std::atomic<bool> reading{true};
+    std::atomic<bool> stopped{false};
+    std::mutex mutex;
+    std::string got;
 
-    void setReading(bool on) { m_reading = on; }
-    std::string take() // in hex
+    void run(int master)
     {
-        std::lock_guard lock(m_mutex);
-        std::string hex;
-        for (const unsigned char c : m_got)
-            hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
-        m_got.clear();
-        return hex;
-    }
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    void run()
-    {
-        while (!m_stop) {
-            pollfd p{m_master, POLLIN, 0};
-            if (!m_reading || ::poll(&p, 1, 5) <= 0 || !(p.revents & POLLIN)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                continue;
-            }
+        while (!stopped) {
+            pollfd p{master, POLLIN, 0};
             char buffer[512];
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            const ssize_t n = reading && ::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)
+                                  ? ::read(master, buffer, sizeof buffer)
+                                  : 0;
             if (n > 0) {
-                std::lock_guard lock(m_mutex);
-                m_got.append(buffer, std::size_t(n));
+                std::lock_guard lock(mutex);
+                got.append(buffer, std::size_t(n));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(n > 0 ? 1 : 2));
         }
     }
-
-    const int m_master;
-    std::atomic<bool> m_reading{true};
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::string m_got;
-    std::thread m_thread;
+    std::string take() // in hex
+    {
+        std::lock_guard lock(mutex);
+        std::string hex;
+        for (const unsigned char c : got)
+            hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+        got.clear();
+        return hex;
+    }
 };
 
-// Runs `argv` with the prefix's environment, stdin and stdout as given (else the log), stderr
-// to the log; returns its exit status, -1 if it did not run or was killed.
-int runWine(const std::string &prefix, const std::vector<std::string> &argv, int log, int in = -1,
-            int out = -1)
+// Runs `wine program argument` with the prefix's environment, stdin and stdout as given (else
+// the log), stderr to the log; returns its exit status, -1 if it did not run or was killed.
+int runWine(const std::string &prefix, const std::string &wine, const char *program,
+            const char *argument, int log, int in = -1, int out = -1)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -94,17 +73,20 @@ int runWine(const std::string &prefix, const std::vector<std::string> &argv, int
         ::dup2(in >= 0 ? in : ::open("/dev/null", O_RDONLY), 0);
         ::dup2(out >= 0 ? out : log, 1);
         ::dup2(log, 2);
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execl(wine.c_str(), wine.c_str(), program, argument, nullptr);
         ::_exit(127);
     }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Says why the test cannot run; gives `code`, the test's exit status.
+int say(int code, const std::string &why)
+{
+    std::printf("%s: %s\n", code == kSkip ? "SKIP" : "FAIL", why.c_str());
+    return code;
 }
 
 } // namespace
@@ -117,30 +99,22 @@ int main(int argc, char **argv)
     const std::string folder = argv[3];
     const std::string prefix = folder + "/prefix";
     ::signal(SIGPIPE, SIG_IGN);
-    if (::access(wine.c_str(), X_OK) != 0) {
-        std::printf("SKIP: wine64 not found (%s); install the package wine64\n", wine.c_str());
-        return kSkip;
-    }
+    if (::access(wine.c_str(), X_OK) != 0)
+        return say(kSkip, "wine64 not found (" + wine + "); install the package wine64");
     ::mkdir(folder.c_str(), 0755);
     const std::string logPath = folder + "/wine.log";
     const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (log < 0) {
-        std::printf("FAIL: cannot write %s: %s\n", logPath.c_str(), std::strerror(errno));
-        return 1;
-    }
+    if (log < 0)
+        return say(1, "cannot write " + logPath + ": " + std::strerror(errno));
     // A new prefix takes a while to set up; it stays in the build folder for the next run.
     if (::access((prefix + "/system.reg").c_str(), F_OK) != 0 &&
-        runWine(prefix, {wine, "wineboot", "--init"}, log) != 0) {
-        std::printf("SKIP: Wine cannot start here (wineboot failed, see %s)\n", logPath.c_str());
-        return kSkip;
-    }
+        runWine(prefix, wine, "wineboot", "--init", log) != 0)
+        return say(kSkip, "Wine cannot start here (wineboot failed, see " + logPath + ")");
     // Close-on-exec throughout: a copy of the master in Wine's processes would keep the line
     // from hanging up.
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-        std::printf("SKIP: no pseudo-terminals on this machine\n");
-        return kSkip;
-    }
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return say(kSkip, "no pseudo-terminals on this machine");
     const std::string device = ::ptsname(master);
     // Raw, so that every byte arrives as written; held open so that the terminal outlives the
     // program's own open and close.
@@ -151,40 +125,34 @@ int main(int argc, char **argv)
     ::tcsetattr(held, TCSANOW, &raw);
     const std::string link = prefix + "/dosdevices/" + kPort;
     ::unlink(link.c_str());
-    if (::symlink(device.c_str(), link.c_str()) != 0) {
-        std::printf("FAIL: cannot set up %s -> %s: %s\n", link.c_str(), device.c_str(),
-                    std::strerror(errno));
-        return 1;
-    }
+    if (::symlink(device.c_str(), link.c_str()) != 0)
+        return say(1, "cannot set up " + link + " -> " + device + ": " + std::strerror(errno));
 
     int toProgram[2];
     int fromProgram[2];
     if (::pipe2(toProgram, O_CLOEXEC) != 0 || ::pipe2(fromProgram, O_CLOEXEC) != 0)
         return 1;
-    Reader reader(master);
+    Reader reader;
+    std::thread far([&] { reader.run(master); });
     int status = -1;
     std::thread program([&] {
-        status = runWine(prefix, {wine, argv[2], kPort}, log, toProgram[0], fromProgram[1]);
+        status = runWine(prefix, wine, argv[2], kPort, log, toProgram[0], fromProgram[1]);
         ::close(fromProgram[1]); // ends the command loop below
     });
     FILE *commands = ::fdopen(fromProgram[0], "r");
     char line[256];
-    bool hungUp = false;
     while (std::fgets(line, sizeof line, commands)) {
-        std::string command(line);
-        while (!command.empty() && (command.back() == '\n' || command.back() == '\r'))
-            command.pop_back();
+        const std::string command(line, std::strcspn(line, "\r\n"));
         std::string answer = "ok";
-        if (command == "stall") {
-            reader.setReading(false);
-        } else if (command == "read") {
-            reader.setReading(true);
+        if (command == "stall" || command == "read") {
+            reader.reading = command == "read";
         } else if (command == "take") {
             answer = reader.take();
-        } else if (command == "hangup" && !hungUp) {
-            reader.stop();
-            ::close(master);
-            hungUp = true;
+        } else if (command == "hangup") {
+            if (!reader.stopped.exchange(true)) {
+                far.join();
+                ::close(master);
+            }
         } else {
             std::printf("%s\n", command.c_str()); // the program's report
             continue;
@@ -194,8 +162,9 @@ int main(int argc, char **argv)
             break;
     }
     program.join();
+    reader.stopped = true;
+    if (far.joinable())
+        far.join();
     ::unlink(link.c_str());
-    if (status < 0)
-        std::printf("FAIL: Wine ended abnormally (see %s)\n", logPath.c_str());
-    return status < 0 ? 1 : status;
+    return status < 0 ? say(1, "Wine ended abnormally (see " + logPath + ")") : status;
 }
