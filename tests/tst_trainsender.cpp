@@ -396,6 +396,7 @@ void tst_TrainSender::integer16_data()
     QTest::newRow("past max") << "32768" << false << 0;
     QTest::newRow("past min") << "-32769" << false << 0;
     QTest::newRow("hex") << "0x10" << false << 0;
+    QTest::newRow("decimal point") << "10.0" << false << 0;
     QTest::newRow("arabic-indic digits") << QString::fromUtf8("\xd9\xa1") << false << 0;
 }
 
