@@ -20,7 +20,6 @@ struct FakeLine
     bool dtr = false;
     bool rts = false;
     bool open = false;
-    std::optional<PortFailure> failOpen;
     // Once set, writes and line changes fail and the device closes itself.
     std::optional<PortFailure> failWrite;
     qint64 waiting = 0; // held by the driver: counts against the queue bound
@@ -44,8 +43,6 @@ public:
                              .arg(baudRate)
                              .arg(int(dtr))
                              .arg(int(rts));
-        if (m_line->failOpen)
-            return m_line->failOpen;
         m_line->openRate = baudRate;
         m_line->dtr = dtr;
         m_line->rts = rts;
@@ -54,18 +51,8 @@ public:
         return std::nullopt;
     }
     bool isOpen() const override { return m_isOpen; }
-    std::optional<PortFailure> setDtr(bool on) override
-    {
-        m_line->calls << QStringLiteral("dtr %1").arg(int(on));
-        m_line->dtr = on;
-        return failIfDead();
-    }
-    std::optional<PortFailure> setRts(bool on) override
-    {
-        m_line->calls << QStringLiteral("rts %1").arg(int(on));
-        m_line->rts = on;
-        return failIfDead();
-    }
+    std::optional<PortFailure> setDtr(bool on) override { return setLine("dtr", m_line->dtr, on); }
+    std::optional<PortFailure> setRts(bool on) override { return setLine("rts", m_line->rts, on); }
     std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override
     {
         m_line->calls << QStringLiteral("write %1").arg(bytes.size());
@@ -91,6 +78,12 @@ public:
     }
 
 private:
+    std::optional<PortFailure> setLine(const char *name, bool &line, bool on)
+    {
+        m_line->calls << QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(int(on));
+        line = on;
+        return failIfDead();
+    }
     std::optional<PortFailure> failIfDead()
     {
         if (m_line->failWrite)

@@ -1,7 +1,7 @@
 #pragma once
 
 // A pseudo-terminal made by a test, standing in for a serial device: the port layer opens the
-// device side, a reader thread stamps every arrival on the other side. A stalled reader takes
+// device side, a reader thread keeps every arrival on the other side. A stalled reader takes
 // nothing until startReading(), so that writes pile up in the port layer.
 
 #include <QByteArray>
@@ -21,13 +21,6 @@
 class PseudoTerminal
 {
 public:
-    using Clock = std::chrono::steady_clock;
-    struct Arrival
-    {
-        Clock::time_point at;
-        QByteArray bytes;
-    };
-
     explicit PseudoTerminal(bool reading = true)
         : m_reading(reading)
     {
@@ -61,17 +54,15 @@ public:
         return m_master >= 0 && ::ioctl(m_master, FIONREAD, &bytes) == 0 ? bytes : 0;
     }
 
-    QList<Arrival> arrivals() const
+    QList<QByteArray> arrivals() const
     {
         std::lock_guard lock(m_mutex);
         return m_arrivals;
     }
     QByteArray received() const
     {
-        QByteArray all;
-        for (const Arrival &a : arrivals())
-            all += a.bytes;
-        return all;
+        std::lock_guard lock(m_mutex);
+        return m_arrivals.join();
     }
 
     // Unplugging: the device side fails from now on.
@@ -100,7 +91,7 @@ private:
             std::lock_guard lock(m_mutex); // read and kept in one step, for unread()
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
             if (n > 0)
-                m_arrivals.append({Clock::now(), QByteArray(buffer, int(n))});
+                m_arrivals.append(QByteArray(buffer, int(n)));
         }
     }
 
@@ -110,6 +101,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_reading;
     mutable std::mutex m_mutex;
-    QList<Arrival> m_arrivals;
+    QList<QByteArray> m_arrivals;
     std::thread m_reader;
 };

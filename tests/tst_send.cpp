@@ -85,8 +85,6 @@ void tst_Send::refusals_data()
                                        << 2 << u"vorlagen-send: --rate:"_s;
     QTest::newRow("count without period") << QStringList{u"-p"_s, u"7"_s, u"-n"_s, u"5"_s, u"F0"_s}
                                           << 2 << u"vorlagen-send: --count vazi samo uz"_s;
-    QTest::newRow("unknown option")
-        << QStringList{u"--bla"_s, u"F0"_s} << 2 << u"vorlagen-send: nepoznata opcija \"--bla\""_s;
 }
 
 void tst_Send::refusals()

@@ -210,7 +210,6 @@ void tst_SerialLine::rateAtOpen_data()
 {
     QTest::addColumn<qint32>("runsAt"); // 0: refused
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("exact") << 9600 << true;
     QTest::newRow("0.99 % off") << 9695 << true;
     QTest::newRow("1.01 % off") << 9697 << false;
     QTest::newRow("refused") << 0 << false;
