@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/programoptions.h"
 
 #include "cli/commandline.h"

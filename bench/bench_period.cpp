@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Period benchmark: drives the window's own repetition code (TrainSender with the real timer and
 // the real serial device) against a pseudo-terminal linked as a COM number, and in the same run an
 // absolute-deadline reference sender on a second pseudo-terminal. Receiver threads stamp every

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Where an install puts the program, and the Debian package made from it. Included from the
 # top-level CMakeLists.txt after the targets exist.
 include(GNUInstallDirs)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/commcontrol.h"
 
 #include "serial/operatortexts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/nativeline.h"
 
 // termios2 (any rate, exact) comes from the kernel headers, which clash with <termios.h>; so this

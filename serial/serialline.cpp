@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/serialline.h"
 
 #include "serial/operatortexts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/serialportdevice.h"
 
 #include "serial/nativeline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Stand-ins for the window's seams: a port device, the timer, the fields and the message boxes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A pseudo-terminal made by a test, standing in for a serial device: the port layer opens the

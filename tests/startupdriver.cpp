@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program as a real process for tst_startup: the real start-up, lock, settings, window, port
 // and end, with the message boxes printed instead of shown. Prints "window" once the window is
 // up. Each line on standard input is a command, answered with "done <name>" once it has run:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "train/decoder.h"
 
 #include <QTest>

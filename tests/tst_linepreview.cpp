@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/linepreview.h"
 #include "fakes.h"
 #include "train/trainsender.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes.h"
 #include "serial/commcontrol.h"
 #include "serial/portmap.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
 #include "serial/commcontrol.h"
 #include "serial/operatortexts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/operatortexts.h"
 #include "serial/serialline.h"
 

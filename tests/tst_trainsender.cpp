@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fakes.h"
 #include "train/fields.h"
 #include "train/trainsender.h"

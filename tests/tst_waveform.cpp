@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "train/waveform.h"
 
 #include <QTest>

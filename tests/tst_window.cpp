@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/vorlagen.h"
 #include "fakes.h"
 

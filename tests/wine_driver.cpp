@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs wine_nativeline.exe under Wine against a pseudo-terminal linked as COM42 in a private
 // Wine prefix, and plays the far end of the line as the program asks (see wine_nativeline.cpp).
 // Exits with the program's status, or 77 (skipped) where Wine cannot start.

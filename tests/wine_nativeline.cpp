@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows line layer (serial/nativeline_win.cpp) as a Windows program, run under Wine by
 // wine_driver.cpp on a pseudo-terminal linked as the COM port named on the command line. The
 // driver reads the other end; this program tells it on stdout what to do ("stall", "read",

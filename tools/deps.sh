@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by run.sh and test.sh: makes sure the Debian packages the build needs are there.
 # As root it installs what is missing; otherwise it prints the exact apt-get line and stops.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorlagen-monitor N: a virtual serial port to try the program without hardware. It makes a
 // pseudo-terminal, links it as com<N> in the folder where the program looks for port links, and
 // prints every train that arrives with its time, its bytes, the measured period and its jitter.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package and checks it as a packager would: lintian with no error and no
 # warning, the AppStream metadata with appstreamcli, and the version: package, --version and
 # manual pages all from the CMake project version.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorlagen-screenshot OUT.png: the main window as it starts, drawn without a display, for the
 // README (tools/screenshot.sh runs it beside a virtual port). The window finds its ports as the
 // program does, but gets a port object that never opens a device.

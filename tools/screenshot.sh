@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes docs/screenshot.png from the real window, drawn offscreen, with a virtual port linked as
 # COM1 so that the line preview shows a port as it would on a bench.
 set -euo pipefail

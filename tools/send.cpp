@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorlagen-send: the window's engine for scripts and test rigs. The options stand in for the
 // window's fields and the commands are the window's own: without --period the train goes out once
 // ("Jednom"), with it once per period ("Ponavljanje") until --count trains are out or SIGINT /

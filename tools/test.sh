@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test headless: a build with warnings as errors, the same under
 # AddressSanitizer + UndefinedBehaviorSanitizer, a clang-format check, and a compile of every
 # source for Windows (MinGW-w64); the Windows line layer runs under Wine as one of the tests. The

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Compiles every source a Windows build compiles (the program, its libraries, the tests CMake
 # builds there, the screenshot tool) with MinGW-w64 against Debian's Qt 6 headers, warnings as
 # errors. Nothing is linked: there is no Qt for Windows here. The moc output comes from the

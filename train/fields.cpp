@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "train/fields.h"
 
 #include "serial/commcontrol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "train/precisetimer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "train/signalbridge.h"
 
 #include <QSocketNotifier>

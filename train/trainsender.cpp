@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "train/trainsender.h"
 
 #include "serial/operatortexts.h"
