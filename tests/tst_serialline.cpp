@@ -125,6 +125,8 @@ private slots:
 
 private:
     std::shared_ptr<SerialLine> start(qint32 rate, std::optional<PortFailure> *failure = nullptr);
+    // What the device makes of `rate`: it runs at `runsAt`, or refuses it when that is 0.
+    void deviceAnswers(qint32 rate, qint32 runsAt);
     PortDevice::FailureHandler handler()
     {
         return [this](const PortFailure &told) {
@@ -207,6 +209,14 @@ void tst_SerialLine::queueBound()
     }
 }
 
+void tst_SerialLine::deviceAnswers(qint32 rate, qint32 runsAt)
+{
+    if (runsAt)
+        m_wire->runsAt[rate] = runsAt;
+    else
+        m_wire->refused.insert(rate);
+}
+
 void tst_SerialLine::rateAtOpen_data()
 {
     QTest::addColumn<qint32>("runsAt"); // 0: refused
@@ -221,10 +231,7 @@ void tst_SerialLine::rateAtOpen()
 {
     QFETCH(qint32, runsAt);
     QFETCH(bool, accepted);
-    if (runsAt)
-        m_wire->runsAt[9600] = runsAt;
-    else
-        m_wire->refused.insert(9600);
+    deviceAnswers(9600, runsAt);
     std::optional<PortFailure> failure;
     const auto line = start(9600, &failure);
     QCOMPARE(bool(line), accepted);
@@ -248,10 +255,7 @@ void tst_SerialLine::rateStep()
 {
     QFETCH(qint32, runsAt);
     QFETCH(bool, closedFirst);
-    if (runsAt)
-        m_wire->runsAt[19200] = runsAt;
-    else
-        m_wire->refused.insert(19200);
+    deviceAnswers(19200, runsAt);
     const bool applied = runsAt == 19200;
     const auto line = start(9600);
     QVERIFY(line);
