@@ -187,9 +187,8 @@ std::optional<PortFailure> SerialLine::setModemLine(LineDriver::ModemLine which,
 qint64 SerialLine::waiting() const
 {
     std::lock_guard lock(m_mutex);
-    if (m_state == State::Gone || m_state == State::Closed)
-        return 0;
-    return m_queuedBytes + m_driver->queued();
+    const bool dead = m_state == State::Gone || m_state == State::Closed;
+    return dead ? 0 : m_queuedBytes + m_driver->queued();
 }
 
 std::optional<PortFailure> SerialLine::release()
