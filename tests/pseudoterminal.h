@@ -3,7 +3,8 @@
 
 // A pseudo-terminal made by a test, standing in for a serial device: the port layer opens the
 // device side, a reader thread keeps every arrival on the other side. A stalled reader takes
-// nothing until startReading(), so that writes pile up in the port layer.
+// nothing until startReading(), so that writes pile up in the port layer. Close-on-exec: a
+// child process holding the master would keep the line from hanging up.
 
 #include <QByteArray>
 #include <QList>
@@ -25,12 +26,12 @@ public:
     explicit PseudoTerminal(bool reading = true)
         : m_reading(reading)
     {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
             return;
         m_path = QString::fromLocal8Bit(::ptsname(m_master));
         // Held open by the test so the terminal outlives every close of the port.
-        m_device = ::open(::ptsname(m_master), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        m_device = ::open(::ptsname(m_master), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         m_reader = std::thread([this] { read(); });
     }
     ~PseudoTerminal()
@@ -47,6 +48,7 @@ public:
     // The test's own descriptor of the device side, to look at its termios.
     int deviceSide() const { return m_device; }
     void startReading() { m_reading = true; }
+    void stopReading() { m_reading = false; }
     // Bytes on their way to the reader: none once everything written has been received.
     int unread() const
     {
