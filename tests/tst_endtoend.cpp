@@ -34,11 +34,11 @@ private slots:
 
 private:
     void linkAsPort(const PseudoTerminal &pty);
-    void set(const char *field, const QString &text);
     void click(const char *button);
 
     QTemporaryDir m_config;
     std::unique_ptr<PseudoTerminal> m_pty;
+    std::unique_ptr<PseudoTerminal> m_unplugged; // kept until every line is closed
     QPointer<VorlaGen> m_window;
     RecordingMessenger m_messages;
 };
@@ -56,7 +56,7 @@ void tst_EndToEnd::init()
     m_window = new VorlaGen();
     m_window->setMessenger(&m_messages);
     m_window->show();
-    set("txtPort", QStringLiteral("7"));
+    m_window->findChild<QLineEdit *>("txtPort")->setText(QStringLiteral("7"));
 }
 
 void tst_EndToEnd::cleanup()
@@ -65,6 +65,7 @@ void tst_EndToEnd::cleanup()
     // Every device is closed for good before the terminal goes.
     QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kWaitMs);
     m_pty.reset();
+    m_unplugged.reset();
 }
 
 void tst_EndToEnd::linkAsPort(const PseudoTerminal &pty)
@@ -72,11 +73,6 @@ void tst_EndToEnd::linkAsPort(const PseudoTerminal &pty)
     const QString link = m_config.filePath(QStringLiteral("vorlagen/com7"));
     QFile::remove(link);
     QVERIFY(QFile::link(pty.path(), link));
-}
-
-void tst_EndToEnd::set(const char *field, const QString &text)
-{
-    m_window->findChild<QLineEdit *>(QLatin1String(field))->setText(text);
 }
 
 void tst_EndToEnd::click(const char *button)
@@ -95,7 +91,7 @@ void tst_EndToEnd::unpluggingReportsOnceAndRecovers_data()
 void tst_EndToEnd::unpluggingReportsOnceAndRecovers()
 {
     QFETCH(bool, byDtrClick);
-    set("txtPerioda", QString::fromLatin1(byDtrClick ? "30000" : "10"));
+    m_window->findChild<QLineEdit *>("txtPerioda")->setText(byDtrClick ? "30000" : "10");
     click("cmdPonavljanje");
     if (!byDtrClick)
         QTRY_VERIFY_WITH_TIMEOUT(m_pty->received().size() >= 2 * kDefaultTrain.size(), kWaitMs);
@@ -114,17 +110,14 @@ void tst_EndToEnd::unpluggingReportsOnceAndRecovers()
 
     // The device is back under the same number: "Jednom" sends the train in one write and
     // closes, and no second box came for the same fault.
-    auto replugged = std::make_unique<PseudoTerminal>();
-    QVERIFY(replugged->ok());
-    linkAsPort(*replugged);
+    m_unplugged = std::exchange(m_pty, std::make_unique<PseudoTerminal>());
+    QVERIFY(m_pty->ok());
+    linkAsPort(*m_pty);
     click("cmdJednom");
     QVERIFY(!m_window->port().portOpen());
-    QTRY_COMPARE_WITH_TIMEOUT(replugged->received(), kDefaultTrain, kWaitMs);
-    QCOMPARE(replugged->arrivals().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_pty->received(), kDefaultTrain, kWaitMs);
+    QCOMPARE(m_pty->arrivals().size(), 1);
     QCOMPARE(m_messages.boxes.size(), 1);
-    delete m_window;
-    QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kWaitMs);
-    replugged.reset();
 }
 
 QTEST_MAIN(tst_EndToEnd)
