@@ -50,7 +50,6 @@ private:
 
     Instance *start(uid_t user = ::getuid());
     QString settingsFile() const { return m_root->filePath("config/vorlagen/vorlagen.conf"); }
-    QString lockFile() const { return m_root->filePath("run/vorlagen-%1.lock").arg(::getuid()); }
 
     std::unique_ptr<QTemporaryDir> m_root;
     std::vector<std::unique_ptr<Instance>> m_instances;
@@ -123,16 +122,14 @@ void tst_Startup::oneInstance()
 
     first->process.kill(); // SIGKILL: nothing of ours runs, the lock file stays behind
     QVERIFY(first->process.waitForFinished(kStartTimeout));
-    QVERIFY(QFile::exists(lockFile()));
+    QVERIFY(QFile::exists(m_root->filePath("run/vorlagen-%1.lock").arg(::getuid())));
     Instance *next = start();
-    QTRY_VERIFY_WITH_TIMEOUT(next->hasWindow() || next->wasRefused(), kStartTimeout);
-    QVERIFY(next->hasWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(next->hasWindow(), kStartTimeout);
 }
 
 void tst_Startup::simultaneousStartsGiveOneWindow()
 {
-    constexpr int kStarts = 20;
-    for (int i = 0; i < kStarts; ++i)
+    for (int i = 0; i < 20; ++i)
         start();
     int windows = 0;
     for (auto &instance : m_instances) {
@@ -276,10 +273,9 @@ void tst_Startup::waysOutLeaveThePortClean()
                                      : pty.received().size() > before,
                              kStartTimeout);
     const QByteArray said = next->read();
-    QVERIFY2(said.contains("critical") == refused &&
-                 (said.contains("Greska 202 - ") && said.contains("virtuelni port napravite")) ==
-                     refused,
-             said.constData());
+    const bool told202 =
+        said.contains("Greska 202 - ") && said.contains("virtuelni port napravite");
+    QVERIFY2(said.contains("critical") == refused && told202 == refused, said.constData());
     next->process.write("cmdKraj\n");
     QVERIFY(next->process.waitForFinished(kStartTimeout));
     QCOMPARE(exclusiveFlag(pty), refused ? 1 : 0);
