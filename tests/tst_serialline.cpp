@@ -171,9 +171,9 @@ void tst_SerialLine::queueBound_data()
     QTest::addColumn<int>("train");
     QTest::addColumn<QString>("refusal"); // empty: accepted
     QTest::newRow("the driver's bytes count")
-        << qint64(700) << 700 << 400
-        << "ceka jos 700 bajtova, a 400 novih ne staje u 1024; povorka nije poslata; linija ih "
-           "salje jos oko 64 s";
+        << qint64(770) << 770 << 300
+        << "ceka jos 770 bajtova, a 300 novih ne staje u 1024; povorka nije poslata; linija ih "
+           "salje jos oko 70 s";
     QTest::newRow("ours and the driver's: full") << qint64(300) << 700 << 324 << "";
     QTest::newRow("ours and the driver's: one over") << qint64(300) << 700 << 325 << "64 s";
 }
