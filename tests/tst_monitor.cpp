@@ -114,7 +114,6 @@ void tst_Monitor::refusesAndLeavesEverythingAsItWas_data()
     QTest::addColumn<int>("exitCode");  // 2: a wrong call, 1: the link is not made
     QTest::newRow("no number") << QStringList() << QString() << 2;
     QTest::newRow("number out of range") << QStringList{u"0"_s} << QString() << 2;
-    QTest::newRow("option without its value") << QStringList{u"3"_s, u"--gap"_s} << QString() << 2;
     QTest::newRow("someone else's link") << QStringList{u"3"_s} << u"link"_s << 1;
     QTest::newRow("a plain file") << QStringList{u"3"_s} << u"file"_s << 1;
 }

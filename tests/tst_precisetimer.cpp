@@ -12,17 +12,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Something to wait for when a test must show that nothing happens: another timer's ticks.
-// Once it has ticked 30 times, the timer under test had as many chances to tick too.
-void letTimePass()
-{
-    std::atomic<int> seen{0};
-    PreciseTimer witness;
-    witness.setTickHandler([&](quint64) { ++seen; });
-    witness.setInterval(1);
-    QTRY_VERIFY(seen.load() >= 30);
-}
-
 // Counts ticks and keeps the latest schedule; declared before the timer, whose thread writes it.
 struct TickLog
 {
@@ -48,7 +37,6 @@ class tst_PreciseTimer : public QObject
 private slots:
     void lateTickRule_data();
     void lateTickRule();
-    void commandsEndOlderSchedules();
     void quietUntilArmedAgain_data();
     void quietUntilArmedAgain();
     void replacingHandlerWaitsForStalledTick();
@@ -68,8 +56,6 @@ void tst_PreciseTimer::lateTickRule_data()
     QTest::newRow("1.5 periods: one late tick") << 15 << QList<qint64>{10, 25, 30, 40} << 0ull;
     QTest::newRow("3 periods: one late tick, 2 missed")
         << 30 << QList<qint64>{10, 40, 50, 60} << 2ull;
-    QTest::newRow("4.5 periods: one late tick, 3 missed")
-        << 45 << QList<qint64>{10, 55, 60, 70} << 3ull;
 }
 
 // The thread itself on a clock the test moves: after the stall exactly one tick comes at once
@@ -113,26 +99,6 @@ void tst_PreciseTimer::lateTickRule()
     QCOMPARE(timer.missedDeadlines(), missed);
 }
 
-void tst_PreciseTimer::commandsEndOlderSchedules()
-{
-    TickLog log;
-    PreciseTimer timer;
-    timer.setTickHandler(log.handler());
-    timer.setInterval(1);
-    QTRY_VERIFY(log.count.load() >= 1);
-    const quint64 first = log.last.load();
-    QVERIFY(timer.isCurrent(first));
-
-    timer.setInterval(1); // the same interval again still starts a new schedule
-    QVERIFY(!timer.isCurrent(first));
-    QTRY_VERIFY(timer.isCurrent(log.last.load())); // ticks carry the new one
-    const quint64 second = log.last.load();
-
-    timer.setEnabled(false);
-    timer.setEnabled(true);
-    QVERIFY(!timer.isCurrent(second));
-}
-
 void tst_PreciseTimer::quietUntilArmedAgain_data()
 {
     // What a ticking timer is left with; each row lacks one of the three things it needs.
@@ -156,6 +122,12 @@ void tst_PreciseTimer::quietUntilArmedAgain()
     timer.setTickHandler(log.handler());
     timer.setInterval(1);
     QTRY_VERIFY(log.count.load() >= 3);
+    // The same interval again still starts a new schedule, and the ticks carry the new one.
+    const quint64 first = log.last.load();
+    timer.setInterval(1);
+    QVERIFY(!timer.isCurrent(first));
+    QTRY_VERIFY(timer.isCurrent(log.last.load()));
+    const quint64 second = log.last.load();
 
     // Only what the row changes: the cleared handler must go while the thread waits for a deadline.
     if (!enabled)
@@ -165,7 +137,12 @@ void tst_PreciseTimer::quietUntilArmedAgain()
     // Handing over the handler also waits for a tick that had already begun.
     timer.setTickHandler(handler ? log.handler() : TrainTimer::TickHandler());
     const int settled = log.count.load();
-    letTimePass();
+    // Another timer's 30 ticks: the timer under test had as many chances to tick.
+    std::atomic<int> witnessed{0};
+    PreciseTimer witness;
+    witness.setTickHandler([&](quint64) { ++witnessed; });
+    witness.setInterval(1);
+    QTRY_VERIFY(witnessed.load() >= 30);
     QCOMPARE(log.count.load(), settled);
 
     timer.setTickHandler(log.handler()); // in the cleared row this alone must wake the thread
@@ -173,6 +150,7 @@ void tst_PreciseTimer::quietUntilArmedAgain()
         timer.setEnabled(true);
     if (interval != 1)
         timer.setInterval(1);
+    QVERIFY(enabled || !timer.isCurrent(second)); // switched off and on: a new schedule
     QTRY_VERIFY(log.count.load() >= settled + 3);
 }
 
@@ -196,8 +174,6 @@ void tst_PreciseTimer::replacingHandlerWaitsForStalledTick()
     QVERIFY(oldFinished);
     QTRY_VERIFY(log.count.load() >= 3);
     QCOMPARE(oldCalls.load(), 1); // no old tick slipped in after the stalled one
-    // The new handler's first tick stood in for the twenty deadlines inside the stall.
-    QVERIFY2(timer.missedDeadlines() >= 19, QByteArray::number(timer.missedDeadlines()));
 }
 
 void tst_PreciseTimer::destructionWhileTicking()

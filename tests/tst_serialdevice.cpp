@@ -62,8 +62,6 @@ private slots:
     void cleanup();
 
     void allByteValuesArriveIntact();
-    void termiosOfTheDevice_data();
-    void termiosOfTheDevice();
     void reopenWhileDrainingLosesNothing();
     void portInUse_data();
     void portInUse();
@@ -71,7 +69,6 @@ private slots:
 
 private:
     void linkAs(int number, const QString &target);
-    std::optional<PortFailure> fillUntilFull();
 
     QTemporaryDir m_config;
     std::unique_ptr<PseudoTerminal> m_pty;
@@ -114,16 +111,6 @@ void tst_SerialDevice::linkAs(int number, const QString &target)
     QVERIFY(QFile::link(target, link));
 }
 
-// Writes trains of 1000 bytes to the open port until one is refused; returns that refusal.
-std::optional<PortFailure> tst_SerialDevice::fillUntilFull()
-{
-    for (int i = 0; i < 10000; ++i) {
-        if (auto failure = m_port->setOutput(pattern(1000, i)))
-            return failure;
-    }
-    return std::nullopt;
-}
-
 void tst_SerialDevice::allByteValuesArriveIntact()
 {
     QVERIFY_NO_FAILURE(m_port->setPortOpen(true));
@@ -148,35 +135,13 @@ void tst_SerialDevice::allByteValuesArriveIntact()
     QCOMPARE(exclusive, 0);
 }
 
-void tst_SerialDevice::termiosOfTheDevice_data()
-{
-    QTest::addColumn<qint32>("rate");
-    QTest::newRow("standard 115200") << 115200;
-    QTest::newRow("custom 12345") << 12345;
-}
-
-void tst_SerialDevice::termiosOfTheDevice()
-{
-    QFETCH(qint32, rate);
-    SerialPortDevice device;
-    QVERIFY_NO_FAILURE(device.open(m_pty->path(), rate, true, false));
-
-    const termios2 tio = termiosOf(*m_pty);
-    QCOMPARE(qint64(tio.c_ospeed), qint64(rate));
-    QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
-    QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP), tcflag_t(0));
-    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0)); // no newline translation
-    QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
-    QVERIFY_NO_FAILURE(device.close());
-}
-
 void tst_SerialDevice::reopenWhileDrainingLosesNothing()
 {
     const QByteArray first = pattern(128 * 1024, 2);
     const QByteArray second = pattern(1000, 3);
     {
         SerialPortDevice device;
-        QVERIFY_NO_FAILURE(device.open(m_pty->path(), 9600, true, false));
+        QVERIFY_NO_FAILURE(device.open(m_pty->path(), 12345, true, false)); // no standard rate
         QVERIFY_NO_FAILURE(device.write(first, first.size()));
         QVERIFY(device.bytesWaiting() > 0);
         QVERIFY_NO_FAILURE(device.close());
@@ -184,7 +149,7 @@ void tst_SerialDevice::reopenWhileDrainingLosesNothing()
     SerialPortDevice again;
     QVERIFY_NO_FAILURE(again.open(m_pty->path(), 115200, false, true));
     // The new rate waits behind the bytes still queued at the old one.
-    QCOMPARE(qint64(termiosOf(*m_pty).c_ospeed), qint64(9600));
+    QCOMPARE(qint64(termiosOf(*m_pty).c_ospeed), qint64(12345));
     QVERIFY_NO_FAILURE(again.write(second, 1 << 20));
 
     m_pty->startReading();
@@ -192,6 +157,11 @@ void tst_SerialDevice::reopenWhileDrainingLosesNothing()
     QCOMPARE(m_pty->received(), first + second);
     // Checked while still open: the final close may put back the terminal's old settings.
     QTRY_COMPARE_WITH_TIMEOUT(qint64(termiosOf(*m_pty).c_ospeed), qint64(115200), kCollectMs);
+    const termios2 tio = termiosOf(*m_pty);
+    QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP), tcflag_t(0));
+    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0)); // no newline translation
+    QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
     QVERIFY_NO_FAILURE(again.close());
 }
 
@@ -227,7 +197,10 @@ void tst_SerialDevice::hangUpWhileDraining()
 {
     QSignalSpy background(m_port.get(), &CommControl::failedInBackground);
     QVERIFY_NO_FAILURE(m_port->setPortOpen(true));
-    QCOMPARE(numberOf(fillUntilFull()), PortError::QueueFull);
+    std::optional<PortFailure> full; // trains of 1000 bytes until one is refused
+    for (int i = 0; !full && i < 10000; ++i)
+        full = m_port->setOutput(pattern(1000, i));
+    QCOMPARE(numberOf(full), PortError::QueueFull);
     QVERIFY_NO_FAILURE(m_port->setPortOpen(false));
     m_pty->hangUp();
     QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kCollectMs);

@@ -50,7 +50,6 @@ private:
 
     Instance *start(uid_t user = ::getuid());
     QString settingsFile() const { return m_root->filePath("config/vorlagen/vorlagen.conf"); }
-    QString lockFile() const { return m_root->filePath("run/vorlagen-%1.lock").arg(::getuid()); }
 
     std::unique_ptr<QTemporaryDir> m_root;
     std::vector<std::unique_ptr<Instance>> m_instances;
@@ -110,11 +109,10 @@ void tst_Startup::oneInstance()
 {
     Instance *first = start();
     QTRY_VERIFY_WITH_TIMEOUT(first->hasWindow(), kStartTimeout);
-    QSettings settings(settingsFile(), QSettings::IniFormat);
-    settings.beginGroup("Database");
-    QCOMPARE(settings.childKeys(), QStringList({"FileName", "Path"}));
-    QVERIFY(settings.value("Path").toString().isEmpty());
-    QVERIFY(settings.value("FileName").toString().isEmpty());
+    QSettings settings(settingsFile(), QSettings::IniFormat); // two empty entries, nothing else
+    QCOMPARE(settings.allKeys(), QStringList({"Database/FileName", "Database/Path"}));
+    for (const QString &key : settings.allKeys())
+        QVERIFY(settings.value(key).toString().isEmpty());
     QVERIFY(QFile::remove(settingsFile()));
 
     Instance *second = start();
@@ -124,33 +122,26 @@ void tst_Startup::oneInstance()
 
     first->process.kill(); // SIGKILL: nothing of ours runs, the lock file stays behind
     QVERIFY(first->process.waitForFinished(kStartTimeout));
-    QVERIFY(QFile::exists(lockFile()));
+    QVERIFY(QFile::exists(m_root->filePath("run/vorlagen-%1.lock").arg(::getuid())));
     Instance *next = start();
-    QTRY_VERIFY_WITH_TIMEOUT(next->hasWindow() || next->wasRefused(), kStartTimeout);
-    QVERIFY(next->hasWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(next->hasWindow(), kStartTimeout);
 }
 
 void tst_Startup::simultaneousStartsGiveOneWindow()
 {
-    constexpr int kStarts = 20;
-    for (int i = 0; i < kStarts; ++i)
+    for (int i = 0; i < 20; ++i)
         start();
-    auto running = [this] {
-        return std::count_if(m_instances.begin(), m_instances.end(), [](const auto &instance) {
-            return instance->process.state() != QProcess::NotRunning;
-        });
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(running() == 1, kStartTimeout);
-
-    Instance *winner = nullptr;
+    int windows = 0;
     for (auto &instance : m_instances) {
-        if (instance->process.state() != QProcess::NotRunning)
-            winner = instance.get();
+        QTRY_VERIFY_WITH_TIMEOUT(instance->hasWindow() ||
+                                     instance->process.state() == QProcess::NotRunning,
+                                 kStartTimeout);
+        if (instance->hasWindow())
+            ++windows;
         else
             QVERIFY(instance->exitedCleanly() && instance->wasRefused());
     }
-    QVERIFY(winner);
-    QTRY_VERIFY_WITH_TIMEOUT(winner->hasWindow(), kStartTimeout);
+    QCOMPARE(windows, 1);
 }
 
 namespace {
@@ -243,9 +234,7 @@ void tst_Startup::waysOutLeaveThePortClean()
                 QTest::qWait(20);
         }
         ::close(writer);
-        train.clear();
-        for (int i = 0; i < 1001; ++i)
-            train += char(i * 7);
+        train = train.repeated(201).left(1001);
         expected += train;
         program->process.write("txtPodaciZaSlanje=" + train.toHex(' ').toUpper() + "\ncmdJednom\n");
         QTRY_VERIFY_WITH_TIMEOUT(program->read().contains("done cmdJednom"), kStartTimeout);
@@ -284,10 +273,9 @@ void tst_Startup::waysOutLeaveThePortClean()
                                      : pty.received().size() > before,
                              kStartTimeout);
     const QByteArray said = next->read();
-    QVERIFY2(said.contains("critical") == refused &&
-                 (said.contains("Greska 202 - ") && said.contains("virtuelni port napravite")) ==
-                     refused,
-             said.constData());
+    const bool told202 =
+        said.contains("Greska 202 - ") && said.contains("virtuelni port napravite");
+    QVERIFY2(said.contains("critical") == refused && told202 == refused, said.constData());
     next->process.write("cmdKraj\n");
     QVERIFY(next->process.waitForFinished(kStartTimeout));
     QCOMPARE(exclusiveFlag(pty), refused ? 1 : 0);
