@@ -108,9 +108,13 @@ struct NativeLine::State
             const DWORD error = ::GetLastError();
             if (error == ERROR_IO_INCOMPLETE)
                 return {Status::WouldBlock, 0};
-            writing = false;
-            writeError = error;
-            return {writeStatusOf(error), error};
+            // A time-out that moved nothing (how Wine ends one) is an early end like any other:
+            // the bytes are still ours to send.
+            if (error != ERROR_TIMEOUT && error != ERROR_SEM_TIMEOUT) {
+                writing = false;
+                writeError = error;
+                return {writeStatusOf(error), error};
+            }
         }
         writing = false;
         offset += done;
