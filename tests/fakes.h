@@ -17,8 +17,6 @@ struct FakeLine
 {
     QStringList calls; // "open /dev/x 115200 dtr=1 rts=0", "dtr 0", "write 10", "close"
     QList<QByteArray> writes;
-    bool dtr = false;
-    bool rts = false;
     bool open = false;
     // Once set, writes and line changes fail and the device closes itself.
     std::optional<PortFailure> failWrite;
@@ -41,14 +39,12 @@ public:
                              .arg(baudRate)
                              .arg(int(dtr))
                              .arg(int(rts));
-        m_line->dtr = dtr;
-        m_line->rts = rts;
         m_line->open = true;
         return std::nullopt;
     }
     bool isOpen() const override { return m_line->open; }
-    std::optional<PortFailure> setDtr(bool on) override { return setLine("dtr", m_line->dtr, on); }
-    std::optional<PortFailure> setRts(bool on) override { return setLine("rts", m_line->rts, on); }
+    std::optional<PortFailure> setDtr(bool on) override { return setLine("dtr", on); }
+    std::optional<PortFailure> setRts(bool on) override { return setLine("rts", on); }
     std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override
     {
         m_line->calls << QStringLiteral("write %1").arg(bytes.size());
@@ -73,10 +69,9 @@ public:
     }
 
 private:
-    std::optional<PortFailure> setLine(const char *name, bool &line, bool on)
+    std::optional<PortFailure> setLine(const char *name, bool on)
     {
         m_line->calls << QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(int(on));
-        line = on;
         return failIfDead();
     }
     std::optional<PortFailure> failIfDead()

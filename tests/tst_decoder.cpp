@@ -35,7 +35,6 @@ void tst_Decoder::token_data()
     QTest::newRow("G7: non-digit high") << QStringLiteral("G7") << 0x07;
     QTest::newRow("7G: non-digit low") << QStringLiteral("7G") << 0x70;
     QTest::newRow("lone char is high digit") << QStringLiteral("F") << 0xF0;
-    QTest::newRow("third char never looked at") << QStringLiteral("1AF") << 0x1A;
     QTest::newRow("digit-like full-width") << QStringLiteral(u"\uff111") << 0x01;
 }
 

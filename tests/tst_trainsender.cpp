@@ -17,15 +17,14 @@ private slots:
 
     void lineBoxesFollowClicks_data();
     void lineBoxesFollowClicks();
-    void jednomWithDefaults();
     void editsWhileRepeatingWaitForPonavljanje();
     void nothingToSendSendsNothing();
-    void badFieldsAreRefused_data();
-    void badFieldsAreRefused();
+    void refusedCommandChangesNothing_data();
+    void refusedCommandChangesNothing();
     void trainLengthLimits_data();
     void trainLengthLimits();
+    void failureDuringRepetitionStopsAndReportsOnce_data();
     void failureDuringRepetitionStopsAndReportsOnce();
-    void pendingFailureShownOnceByFirstComer();
     void boxesNeverStack();
 
 private:
@@ -59,13 +58,13 @@ void tst_TrainSender::lineBoxesFollowClicks_data()
     QTest::addColumn<bool>("openFirst");
     QTest::addColumn<Panel::CheckState>("dtrState");
     QTest::addColumn<Panel::CheckState>("rtsState");
-    QTest::addColumn<bool>("dtr");
-    QTest::addColumn<bool>("rts");
+    QTest::addColumn<QString>("lines"); // what the device was told after "open <path> <rate>"
     using S = Panel::CheckState;
-    QTest::newRow("closed: DTR off") << false << S::Unchecked << S::Unchecked << false << false;
+    QTest::newRow("closed: DTR off") << false << S::Unchecked << S::Unchecked << "dtr=0 rts=0";
     QTest::newRow("closed: grayed changes nothing")
-        << false << S::Grayed << S::Grayed << true << false;
-    QTest::newRow("open: DTR off RTS on") << true << S::Unchecked << S::Checked << false << true;
+        << false << S::Grayed << S::Grayed << "dtr=1 rts=0";
+    QTest::newRow("open: DTR off RTS on")
+        << true << S::Unchecked << S::Checked << "dtr=1 rts=0, dtr 0, rts 1";
 }
 
 void tst_TrainSender::lineBoxesFollowClicks()
@@ -73,8 +72,7 @@ void tst_TrainSender::lineBoxesFollowClicks()
     QFETCH(bool, openFirst);
     QFETCH(Panel::CheckState, dtrState);
     QFETCH(Panel::CheckState, rtsState);
-    QFETCH(bool, dtr);
-    QFETCH(bool, rts);
+    QFETCH(QString, lines);
     if (openFirst)
         QCOMPARE(m_sender->SetUpCommPort(), qint16(0));
     m_panel.dtr = dtrState;
@@ -83,18 +81,7 @@ void tst_TrainSender::lineBoxesFollowClicks()
     m_sender->chkRTS_Click();
     if (!openFirst)
         QCOMPARE(m_sender->SetUpCommPort(), qint16(0));
-    QCOMPARE(m_line->dtr, dtr);
-    QCOMPARE(m_line->rts, rts);
-    QVERIFY(m_messenger.boxes.isEmpty());
-}
-
-// The lines Form_Load set are on the device from its first open.
-void tst_TrainSender::jednomWithDefaults()
-{
-    m_sender->cmdJednom_Click();
-    QCOMPARE(m_line->calls, (QStringList{QStringLiteral("open /dev/ttyUSB0 115200 dtr=1 rts=0"),
-                                         QStringLiteral("write 10"), QStringLiteral("close")}));
-    QCOMPARE(m_timer.interval(), 0);
+    QCOMPARE(m_line->calls.join(QStringLiteral(", ")), "open /dev/ttyUSB0 115200 " + lines);
     QVERIFY(m_messenger.boxes.isEmpty());
 }
 
@@ -132,7 +119,7 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     m_sender->cmdJednom_Click(); // sent on the repetition's port
     QVERIFY(!m_sender->isRepeating());
     QVERIFY(!m_port->portOpen());
-    QCOMPARE(m_line->writes.last(), QByteArray("\xAB", 1));
+    QCOMPARE(m_line->writes.mid(2), QList<QByteArray>{QByteArray("\xAB", 1)});
     QCOMPARE(m_line->calls.filter(QStringLiteral("open")),
              QStringList({QStringLiteral("open /dev/ttyUSB0 115200 dtr=1 rts=0"),
                           QStringLiteral("open /dev/ttyUSB1 9600 dtr=1 rts=0")}));
@@ -162,7 +149,7 @@ void tst_TrainSender::nothingToSendSendsNothing()
     QVERIFY(m_messenger.boxes.isEmpty());
 }
 
-void tst_TrainSender::badFieldsAreRefused_data()
+void tst_TrainSender::refusedCommandChangesNothing_data()
 {
     QTest::addColumn<QString>("command"); // "again": Ponavljanje while repeating
     QTest::addColumn<QString>("field");
@@ -179,6 +166,7 @@ void tst_TrainSender::badFieldsAreRefused_data()
     QTest::newRow("port 32768") << "Ponavljanje" << "port" << "32768" << "Greska 102 - " << window;
     QTest::newRow("port -32769") << "Jednom" << "port" << "-32769" << "Greska 102 - " << window;
     QTest::newRow("port 0") << "Ponavljanje" << "port" << "0" << "Greska 103 - " << port;
+    QTest::newRow("port -32768") << "Jednom" << "port" << "-32768" << "Greska 103 - " << port;
     QTest::newRow("rate not a number") << "Jednom" << "rate" << "brzo" << "Greska 104 - " << port;
     QTest::newRow("no such port") << "Jednom" << "port" << "9" << "Greska 201 - " << port;
     // Hex, a decimal point and digits of other scripts are no whole number either.
@@ -188,9 +176,19 @@ void tst_TrainSender::badFieldsAreRefused_data()
     QTest::newRow("period while repeating") << "again" << "period" << "abc"
                                             << OperatorText::badPeriodGoesOn("abc", 100) << "";
     // clang-format on
+    // One byte more than each command takes, and a length whose count must not wrap in 16 bits.
+    const auto tooLong = [](const char *command, int bytes, int most) {
+        QTest::addRow("%s, %d bytes", command, bytes)
+            << command << "train" << QString(bytes * 3 - 1, QLatin1Char('E'))
+            << OperatorText::trainTooLong(bytes, most) << "";
+    };
+    tooLong("Jednom", 1002, 1001);
+    tooLong("Ponavljanje", 1001, 1000);
+    tooLong("again", 1001, 1000);
+    tooLong("Jednom", 70000, 1001);
 }
 
-void tst_TrainSender::badFieldsAreRefused()
+void tst_TrainSender::refusedCommandChangesNothing()
 {
     QFETCH(QString, command);
     QFETCH(QString, field);
@@ -204,16 +202,16 @@ void tst_TrainSender::badFieldsAreRefused()
     const quint64 schedule = m_timer.schedule();
     const PovorkaBuffer povorka = m_sender->povorka();
     m_panel.train = QStringLiteral("11 22 33"); // decoded, it would show in the buffer
-    (field == QLatin1String("port")   ? m_panel.port
-     : field == QLatin1String("rate") ? m_panel.rate
-                                      : m_panel.period) = text;
+    (field == QLatin1String("port")     ? m_panel.port
+     : field == QLatin1String("rate")   ? m_panel.rate
+     : field == QLatin1String("period") ? m_panel.period
+                                        : m_panel.train) = text;
     command == QLatin1String("Jednom") ? m_sender->cmdJednom_Click()
                                        : m_sender->cmdPonavljanje_Click();
 
     QCOMPARE(m_messenger.boxes.size(), 1);
-    const Box box = m_messenger.boxes.first();
-    QCOMPARE(box.title, QStringLiteral("Greska !"));
-    QVERIFY2(box.text.startsWith(start) && box.text.endsWith(end), qPrintable(box.text));
+    const QString shown = m_messenger.boxes.first().text;
+    QVERIFY2(shown.startsWith(start) && shown.endsWith(end), qPrintable(shown));
     // Nothing changes: not the port, the schedule, the buffer or the repetition.
     QCOMPARE(m_line->calls, calls);
     QCOMPARE(m_timer.schedule(), schedule);
@@ -223,83 +221,67 @@ void tst_TrainSender::badFieldsAreRefused()
 
 void tst_TrainSender::trainLengthLimits_data()
 {
-    QTest::addColumn<bool>("repeatFirst");
     QTest::addColumn<bool>("repeat");
     QTest::addColumn<int>("bytes");
-    QTest::addColumn<bool>("sent");
-    QTest::newRow("Jednom 1001") << false << false << 1001 << true;
-    QTest::newRow("Jednom 1002") << false << false << 1002 << false;
-    QTest::newRow("Ponavljanje 1000") << false << true << 1000 << true;
-    QTest::newRow("Ponavljanje 1001") << false << true << 1001 << false;
-    QTest::newRow("Ponavljanje 1001 repeating") << true << true << 1001 << false;
-    QTest::newRow("far too long to count in 16 bits") << false << false << 70000 << false;
+    QTest::newRow("Jednom 1001") << false << 1001;
+    QTest::newRow("Ponavljanje 1000") << true << 1000;
 }
 
-// A train too long is refused with a message and nothing changes.
+// The longest train each command sends; one byte more is refused (refusedCommandChangesNothing).
 void tst_TrainSender::trainLengthLimits()
 {
-    QFETCH(bool, repeatFirst);
     QFETCH(bool, repeat);
     QFETCH(int, bytes);
-    QFETCH(bool, sent);
-    if (repeatFirst)
-        m_sender->cmdPonavljanje_Click();
-    const PovorkaBuffer povorka = m_sender->povorka();
-    const QStringList calls = m_line->calls;
-    const quint64 schedule = m_timer.schedule();
-
     m_panel.train = QString(bytes * 3 - 1, QLatin1Char('E'));
     repeat ? m_sender->cmdPonavljanje_Click() : m_sender->cmdJednom_Click();
-    if (sent) {
-        QVERIFY(!repeat || m_timer.tick());
-        QCOMPARE(m_line->writes, QList<QByteArray>{QByteArray(bytes, char(0xEE))});
-        QVERIFY(m_messenger.boxes.isEmpty());
-        return;
-    }
-    QCOMPARE(m_messenger.boxes.size(), 1);
-    QVERIFY(m_messenger.boxes.first().text.contains(QString::number(bytes)));
-    QVERIFY(m_sender->povorka() == povorka);
-    QCOMPARE(m_line->calls, calls);
-    QCOMPARE(m_timer.schedule(), schedule);
-    QCOMPARE(m_sender->isRepeating(), repeatFirst);
+    QVERIFY(!repeat || m_timer.tick());
+    QCOMPARE(m_line->writes, QList<QByteArray>{QByteArray(bytes, char(0xEE))});
+    QVERIFY(m_messenger.boxes.isEmpty());
 }
 
-// The device refuses a write but stays open: closing it is ours to do. (A device that fails
-// for good is in tst_endtoend.)
+void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce_data()
+{
+    QTest::addColumn<bool>("byClick");
+    QTest::addColumn<int>("number");
+    // The device refuses the write but stays open: closing it is ours to do.
+    QTest::newRow("queue full") << false << PortError::QueueFull;
+    // The device is gone (found by a tick or a DTR click: tst_endtoend).
+    QTest::newRow("an RTS click") << true << PortError::DeviceGone;
+}
+
 void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
 {
+    QFETCH(bool, byClick);
+    QFETCH(int, number);
     QSignalSpy repeating(m_sender.get(), &TrainSender::repeatingChanged);
     m_sender->cmdPonavljanje_Click();
     m_line->waiting = 1024 - 10; // the train just fits the 1024-byte queue
     QVERIFY(m_timer.tick());
-    m_line->waiting = 1024 - 9;
-    QVERIFY(m_timer.tick());
     QCOMPARE(m_line->writes.size(), 1);
+    if (byClick) {
+        m_line->failWrite =
+            PortFailure{PortError::DeviceGone, QStringLiteral("nestao"), OperatorText::kSourcePort};
+        m_sender->chkRTS_Click();
+    } else {
+        m_line->waiting = 1024 - 9;
+        QVERIFY(m_timer.tick());
+    }
 
     // Stopped and closed before anything is shown; no further tick sends.
     QVERIFY(!m_line->open);
     QVERIFY(!m_timer.tick());
-    QTRY_COMPARE(m_messenger.boxes.size(), 1);
-    QVERIFY(m_messenger.boxes.first().text.startsWith(QStringLiteral("Greska 302 - ")));
+
+    // The device is back. A command that runs before the queued report shows it first, exactly
+    // once, and works; the queued report then has nothing left to show.
+    m_line->failWrite.reset();
+    m_line->waiting = 0;
+    m_sender->cmdJednom_Click();
+    QCOMPARE(m_messenger.boxes.size(), 1);
+    QVERIFY(m_messenger.boxes.first().text.startsWith(QStringLiteral("Greska %1 - ").arg(number)));
+    QCOMPARE(m_line->writes.size(), 2);
     QCoreApplication::processEvents();
     QCOMPARE(m_messenger.boxes.size(), 1);
     QCOMPARE(repeating.size(), 2);
-}
-
-void tst_TrainSender::pendingFailureShownOnceByFirstComer()
-{
-    m_sender->cmdPonavljanje_Click();
-    m_line->failWrite =
-        PortFailure{PortError::WriteFailed, QStringLiteral("x"), OperatorText::kSourcePort};
-    QVERIFY(m_timer.tick());
-    // A command that runs before the queued report shows it first, exactly once...
-    m_line->failWrite.reset();
-    m_sender->cmdJednom_Click();
-    QCOMPARE(m_messenger.boxes.size(), 1);
-    QCOMPARE(m_line->writes.size(), 1);
-    // ...and the queued report then has nothing left to show.
-    QCoreApplication::processEvents();
-    QCOMPARE(m_messenger.boxes.size(), 1);
 }
 
 // A failure that arrives while a box is up waits until that box is dismissed.
