@@ -94,7 +94,7 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     const quint64 schedule = m_timer.schedule();
     m_panel.train = QStringLiteral("11 22");
     m_panel.period = QStringLiteral(" 000007 "); // spaces and leading zeros are fine
-    m_panel.port = QStringLiteral("2");
+    m_panel.port = QStringLiteral("2");          // port and rate wait for the next open
     m_panel.rate = QStringLiteral("9600");
     QVERIFY(m_timer.tick());
     // The terminating zero is never sent.
@@ -108,6 +108,7 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     QVERIFY(m_timer.tick());
     QCOMPARE(m_line->writes.last(), QByteArray("\x11\x22", 2));
 
+    // A tick due before STOP finds the repetition over.
     const quint64 stopped = m_timer.schedule();
     m_sender->cmdStop_Click();
     QVERIFY(!m_timer.isEnabled());
@@ -165,6 +166,7 @@ void tst_TrainSender::refusedCommandChangesNothing_data()
     // Past 16 bits at either end: a number, but out of range.
     QTest::newRow("port 32768") << "Ponavljanje" << "port" << "32768" << "Greska 102 - " << window;
     QTest::newRow("port -32769") << "Jednom" << "port" << "-32769" << "Greska 102 - " << window;
+    // Numbers in range, but below one.
     QTest::newRow("port 0") << "Ponavljanje" << "port" << "0" << "Greska 103 - " << port;
     QTest::newRow("port -32768") << "Jednom" << "port" << "-32768" << "Greska 103 - " << port;
     QTest::newRow("rate not a number") << "Jednom" << "rate" << "brzo" << "Greska 104 - " << port;
