@@ -17,15 +17,10 @@ struct FakeLine
 {
     QStringList calls; // "open /dev/x 115200 dtr=1 rts=0", "dtr 0", "write 10", "close"
     QList<QByteArray> writes;
-    qint32 openRate = 0;
-    bool dtr = false;
-    bool rts = false;
     bool open = false;
     // Once set, writes and line changes fail and the device closes itself.
     std::optional<PortFailure> failWrite;
     qint64 waiting = 0; // held by the driver: counts against the queue bound
-    int opens = 0;
-    int closes = 0;
     PortDevice::FailureHandler background;
 };
 
@@ -44,16 +39,12 @@ public:
                              .arg(baudRate)
                              .arg(int(dtr))
                              .arg(int(rts));
-        m_line->openRate = baudRate;
-        m_line->dtr = dtr;
-        m_line->rts = rts;
-        m_line->open = m_isOpen = true;
-        ++m_line->opens;
+        m_line->open = true;
         return std::nullopt;
     }
-    bool isOpen() const override { return m_isOpen; }
-    std::optional<PortFailure> setDtr(bool on) override { return setLine("dtr", m_line->dtr, on); }
-    std::optional<PortFailure> setRts(bool on) override { return setLine("rts", m_line->rts, on); }
+    bool isOpen() const override { return m_line->open; }
+    std::optional<PortFailure> setDtr(bool on) override { return setLine("dtr", on); }
+    std::optional<PortFailure> setRts(bool on) override { return setLine("rts", on); }
     std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override
     {
         m_line->calls << QStringLiteral("write %1").arg(bytes.size());
@@ -69,8 +60,7 @@ public:
     std::optional<PortFailure> close() override
     {
         m_line->calls << QStringLiteral("close");
-        m_line->open = m_isOpen = false;
-        ++m_line->closes;
+        m_line->open = false;
         return std::nullopt;
     }
     void setBackgroundFailureHandler(FailureHandler handler) override
@@ -79,21 +69,19 @@ public:
     }
 
 private:
-    std::optional<PortFailure> setLine(const char *name, bool &line, bool on)
+    std::optional<PortFailure> setLine(const char *name, bool on)
     {
         m_line->calls << QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(int(on));
-        line = on;
         return failIfDead();
     }
     std::optional<PortFailure> failIfDead()
     {
         if (m_line->failWrite)
-            m_line->open = m_isOpen = false;
+            m_line->open = false;
         return m_line->failWrite;
     }
 
     std::shared_ptr<FakeLine> m_line;
-    bool m_isOpen = false;
 };
 
 // A port object over fake devices; every number up to `ports` leads to /dev/fake<N>.

@@ -141,7 +141,6 @@ void tst_LinePreview::countersMoveDuringARepetition()
 
     for (int run = 0; run < 2; ++run) { // a new repetition counts from zero again
         sender.cmdPonavljanje_Click();
-        QVERIFY(messenger.boxes.isEmpty());
         QCOMPARE(preview.counterLine(), u"Poslato povorki: 0, propusteno rokova: 0"_s);
         for (int i = 0; i < 3; ++i)
             QVERIFY(timer.tick());
