@@ -5,6 +5,7 @@
 #include "train/fields.h"
 
 #include <QMetaObject>
+#include <utility>
 
 namespace {
 
@@ -44,16 +45,11 @@ TrainSender::~TrainSender()
 bool TrainSender::act(const Step &step)
 {
     std::optional<PortFailure> failure;
-    bool was = false;
-    bool now = false;
     {
         std::lock_guard lock(m_lock);
-        was = m_repeating;
         failure = step();
-        now = m_repeating;
     }
-    if (was != now)
-        emit repeatingChanged(now);
+    announceRepeating();
     if (failure)
         report(*failure);
     showPendingFailure();
@@ -171,15 +167,8 @@ void TrainSender::timerSlanjePovorki_Timer(std::optional<quint64> tick)
         return;
     }
     failLocked(*failure);
-    const bool ended = tick.has_value();
     QMetaObject::invokeMethod(
-        this,
-        [this, ended] {
-            if (ended)
-                emit repeatingChanged(false);
-            showPendingFailure();
-        },
-        Qt::QueuedConnection);
+        this, [this] { showPendingFailure(); }, Qt::QueuedConnection);
 }
 
 void TrainSender::endForExit()
@@ -306,8 +295,18 @@ void TrainSender::showCritical(const QString &text)
     showPendingFailure();
 }
 
+// The listeners hear each change once and in order, on our thread: a repetition a tick ended is
+// told before a later command starts the next one, and never after it.
+void TrainSender::announceRepeating()
+{
+    const bool now = isRepeating();
+    if (std::exchange(m_announced, now) != now)
+        emit repeatingChanged(now);
+}
+
 void TrainSender::showPendingFailure()
 {
+    announceRepeating();
     if (m_inMessage)
         return;
     std::optional<PortFailure> failure;

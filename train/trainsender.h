@@ -69,6 +69,7 @@ private:
 
     void report(const PortFailure &failure);
     void showCritical(const QString &text);
+    void announceRepeating();
     void showPendingFailure();
 
     Panel &m_panel;
@@ -82,6 +83,7 @@ private:
     bool m_repeating = false;
     std::optional<PortFailure> m_pendingFailure; // a tick's failure, shown once, on our thread
     bool m_inMessage = false;
+    bool m_announced = false; // what repeatingChanged last said
     std::atomic<quint64> m_sent{0};
     quint64 m_missedAtStart = 0;
 };
