@@ -44,6 +44,9 @@ public:
     virtual Status waitWritable(int timeoutMs) = 0;
     // Blocks until everything handed to the driver has left the line.
     virtual Status drain() = 0;
+    // Drops what the driver still holds, which also ends a drain() under way on another thread:
+    // the program is ending and its grace time is over.
+    virtual void discardPending() = 0;
     // 8N1 stays; the rate changes to `rate`, `applied` tells what the device reports back.
     virtual Status setRate(std::int32_t rate, std::int32_t *applied) = 0;
     virtual Status setModemLine(ModemLine line, bool on) = 0;

@@ -31,6 +31,7 @@ public:
     bool writeInFlight() const override;
     Status waitWritable(int timeoutMs) override;
     Status drain() override;
+    void discardPending() override;
     Status setRate(std::int32_t rate, std::int32_t *applied) override;
     Status setModemLine(ModemLine line, bool on) override;
     Status claimExclusive() override;

@@ -106,6 +106,12 @@ NativeLine::Status NativeLine::drain()
     }
 }
 
+void NativeLine::discardPending()
+{
+    // Flushing the output wakes a TCSBRK that waits for it.
+    ::ioctl(m_handle, TCFLSH, TCOFLUSH);
+}
+
 NativeLine::Status NativeLine::setRate(std::int32_t rate, std::int32_t *applied)
 {
     termios2 tio{};

@@ -267,6 +267,12 @@ NativeLine::Status NativeLine::drain()
     return statusOf(error) == Status::Unsupported ? Status::Ok : statusOf(error);
 }
 
+void NativeLine::discardPending()
+{
+    // Clearing the output queue lets a FlushFileBuffers that waits for it return.
+    ::PurgeComm(m_handle, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
 NativeLine::Status NativeLine::setRate(std::int32_t rate, std::int32_t *applied)
 {
     std::lock_guard lock(m_state->lock);

@@ -74,6 +74,12 @@ public:
         m_wire->changed.wait(lock, [&] { return m_wire->held == 0; });
         return Status::Ok;
     }
+    void discardPending() override
+    {
+        std::lock_guard lock(m_wire->mutex);
+        m_wire->held = 0;
+        m_wire->changed.notify_all();
+    }
     Status setRate(std::int32_t rate, std::int32_t *applied) override
     {
         std::lock_guard lock(m_wire->mutex);
