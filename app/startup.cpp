@@ -4,8 +4,7 @@
 #include "app/singleinstance.h"
 #include "app/vorlagen.h"
 #include "serial/operatortexts.h"
-
-#include "serial/serialportdevice.h"
+#include "serial/seriallines.h"
 #include "train/signalbridge.h"
 
 #include <QApplication>
@@ -18,9 +17,42 @@ namespace Module1 {
 
 namespace {
 
-// Held for the life of the process: the lock goes with it.
-std::unique_ptr<SingleInstance> instance;
-QPointer<VorlaGen> window;
+// What the start-up keeps for the life of the process: the one-instance lock, the window and the
+// owner of the serial lines. Its end runs the program's orderly end, so the end also happens when
+// a library ends the process through exit() (Qt's X11 plugin does that when the display goes
+// away at a logout): neither aboutToQuit nor anything on main()'s stack runs then, but the
+// destructor of an object with static storage does. It is made inside Main(), after the
+// application object, so it goes before the state Qt made up to then.
+class Program
+{
+public:
+    ~Program() { end(); }
+
+    // Every way out ends here, once: nothing is sent any more, and the devices are closed by the
+    // program itself before the process ends. A second SIGTERM or SIGINT cuts the wait short.
+    void end()
+    {
+        if (std::exchange(m_ended, true))
+            return;
+        SignalBridge::endBegun();
+        if (window)
+            window->trainSender().endForExit();
+        lines.finish(SerialLines::kExitGrace, &SignalBridge::hurried);
+    }
+
+    SerialLines lines; // closed for good by end(); the lock below is given up after it
+    std::unique_ptr<SingleInstance> instance;
+    QPointer<VorlaGen> window;
+
+private:
+    bool m_ended = false;
+};
+
+Program &program()
+{
+    static Program kept;
+    return kept;
+}
 
 // Nothing supplies their values and nothing reads them back; they are written empty.
 // Linux: ~/.config/vorlagen/vorlagen.conf ($XDG_CONFIG_HOME), Windows:
@@ -35,31 +67,19 @@ void writeSettings()
     settings.sync();
 }
 
-// Every way out ends here, once: nothing is sent any more, and the devices are closed by the
-// program itself before the process ends. A second SIGTERM or SIGINT cuts the wait short.
-void endInOrder()
-{
-    static bool ended = false;
-    if (std::exchange(ended, true))
-        return;
-    SignalBridge::endBegun();
-    if (window)
-        window->trainSender().endForExit();
-    SerialPortDevice::finishAll(SerialPortDevice::kExitGrace, &SignalBridge::hurried);
-}
-
 } // namespace
 
 bool Main(Messenger &messenger)
 {
-    instance = std::make_unique<SingleInstance>();
-    if (!instance->tryAcquire()) {
+    Program &kept = program();
+    kept.instance = std::make_unique<SingleInstance>();
+    if (!kept.instance->tryAcquire()) {
         messenger.information(OperatorText::alreadyRunningTitle(), OperatorText::alreadyRunning());
         return false;
     }
-    window = new VorlaGen();
+    kept.window = new VorlaGen(Engine::systemParts(kept.lines));
     writeSettings();
-    window->show();
+    kept.window->show();
     return true;
 }
 
@@ -68,22 +88,22 @@ int Run()
     SignalBridge bridge;
     QObject::connect(&bridge, &SignalBridge::endRequested, qApp, [] {
         // As "Kraj"; an open message box ends with the event loops.
-        if (window)
+        if (VorlaGen *window = program().window)
             window->close();
         QCoreApplication::quit();
     });
     // Where the session's end comes as this signal alone (Windows), the process may not live
     // past it.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &endInOrder);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] { program().end(); });
     const int result = QApplication::exec();
-    endInOrder();
-    delete window.data();
+    program().end();
+    delete program().window.data();
     return result;
 }
 
 VorlaGen *mainWindow()
 {
-    return window.data();
+    return program().window.data();
 }
 
 } // namespace Module1

@@ -3,8 +3,6 @@
 
 #include "app/linepreview.h"
 
-#include "train/precisetimer.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -127,16 +125,12 @@ QIcon VorlaGen::icon()
     return icon;
 }
 
-VorlaGen::VorlaGen(CommControl::DeviceFactory factory, PortMap map,
-                   std::unique_ptr<TrainTimer> timer, QWidget *parent)
+VorlaGen::VorlaGen(Engine::Parts parts, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint)
-    , MSCommPort(factory ? std::move(factory) : CommControl::DeviceFactory(&makeSerialPortDevice),
-                 map)
-    , timerSlanjePovorki(timer ? std::move(timer) : std::make_unique<PreciseTimer>())
     , m_boxes(this)
-    , m_sender(*this, MSCommPort, *timerSlanjePovorki, *this)
+    , m_engine(std::move(parts), *this, *this)
 {
     setObjectName(QStringLiteral("VorlaGen"));
     setWindowTitle(QStringLiteral("Vorla generator - generator povorki na serijskom portu"));
@@ -151,7 +145,7 @@ VorlaGen::VorlaGen(CommControl::DeviceFactory factory, PortMap map,
     connectHandlers();
     // The preview finds ports as the port object does, with its own copy of the map: its
     // listings run on a worker thread.
-    m_preview->setPortMap(map);
+    m_preview->setPortMap(port().portMap());
     chkDTR->setFocus();
 }
 
@@ -225,9 +219,9 @@ void VorlaGen::connectHandlers()
     connect(cBaudRate, &QComboBox::currentTextChanged, m_preview, &LinePreview::setRateText);
     connect(txtPerioda, &QLineEdit::textChanged, m_preview, &LinePreview::setPeriodText);
     connect(txtPort, &QLineEdit::textChanged, m_preview, &LinePreview::setPortText);
-    connect(&m_sender, &TrainSender::repeatingChanged, m_preview, &LinePreview::setRepeating);
+    connect(&trainSender(), &TrainSender::repeatingChanged, m_preview, &LinePreview::setRepeating);
     m_preview->setCounterSource([this] {
-        return LinePreview::Counters{m_sender.trainsSent(), m_sender.deadlinesMissed()};
+        return LinePreview::Counters{trainSender().trainsSent(), trainSender().deadlinesMissed()};
     });
     m_preview->setTrainText(txtPodaciZaSlanje->text());
     m_preview->setRateText(cBaudRate->currentText());
@@ -347,22 +341,22 @@ void VorlaGen::information(const QString &title, const QString &text)
 
 void VorlaGen::Form_Load()
 {
-    m_sender.Form_Load();
+    trainSender().Form_Load();
 }
 
 void VorlaGen::cmdJednom_Click()
 {
-    m_sender.cmdJednom_Click();
+    trainSender().cmdJednom_Click();
 }
 
 void VorlaGen::cmdPonavljanje_Click()
 {
-    m_sender.cmdPonavljanje_Click();
+    trainSender().cmdPonavljanje_Click();
 }
 
 void VorlaGen::cmdStop_Click()
 {
-    m_sender.cmdStop_Click();
+    trainSender().cmdStop_Click();
 }
 
 void VorlaGen::cmdKraj_Click()
@@ -373,21 +367,21 @@ void VorlaGen::cmdKraj_Click()
 void VorlaGen::chkDTR_Click()
 {
     settle(chkDTR);
-    m_sender.chkDTR_Click();
+    trainSender().chkDTR_Click();
 }
 
 void VorlaGen::chkRTS_Click()
 {
     settle(chkRTS);
-    m_sender.chkRTS_Click();
+    trainSender().chkRTS_Click();
 }
 
 qint16 VorlaGen::SetUpCommPort()
 {
-    return m_sender.SetUpCommPort();
+    return trainSender().SetUpCommPort();
 }
 
 void VorlaGen::CloseCommPort()
 {
-    m_sender.CloseCommPort();
+    trainSender().CloseCommPort();
 }

@@ -2,10 +2,8 @@
 #pragma once
 
 #include "app/messageboxes.h"
-#include "serial/commcontrol.h"
+#include "train/engine.h"
 #include "train/panel.h"
-#include "train/trainsender.h"
-#include "train/traintimer.h"
 
 #include <QFont>
 #include <QIcon>
@@ -21,9 +19,9 @@ class QLineEdit;
 class QPushButton;
 
 // The program's only window: three frames and an exit button at fixed places, sized in twips
-// converted at 15 per pixel. It owns the port object, the timer and the send logic, shows the
-// fields to them (Panel) and shows their message boxes (Messenger). Each handler is named after
-// its control and hands the work on to the TrainSender.
+// converted at 15 per pixel. It owns the engine (the port object, the timer and the send logic),
+// shows the fields to it (Panel) and shows its message boxes (Messenger). Each handler is named
+// after its control and hands the work on to the TrainSender.
 //
 // Closing the window destroys it (the timer stops, the port is released), and with the last
 // window gone the program ends.
@@ -32,10 +30,9 @@ class VorlaGen : public QWidget, public Panel, public Messenger
     Q_OBJECT
 
 public:
-    // Without arguments: the system's serial ports and the real timer. Tests put in a device
-    // factory and port map of their own, or a timer they tick by hand.
-    explicit VorlaGen(CommControl::DeviceFactory factory = {}, PortMap map = PortMap(),
-                      std::unique_ptr<TrainTimer> timer = {}, QWidget *parent = nullptr);
+    // The program's engine parts: Engine::systemParts() for the system's serial ports and the
+    // real timer; tests put in fake devices, a port map of their own or a timer they tick by hand.
+    explicit VorlaGen(Engine::Parts parts, QWidget *parent = nullptr);
     ~VorlaGen() override;
 
     // Where message boxes go; nullptr restores the real boxes.
@@ -66,9 +63,9 @@ public:
     qint16 SetUpCommPort();
     void CloseCommPort();
 
-    TrainSender &trainSender() { return m_sender; }
-    CommControl &port() { return MSCommPort; }
-    TrainTimer &timer() { return *timerSlanjePovorki; }
+    TrainSender &trainSender() { return m_engine.sender(); }
+    CommControl &port() { return m_engine.port(); }
+    TrainTimer &timer() { return m_engine.timer(); }
 
     // The font the captions were laid out for: an 11-pixel sans-serif, one pixel smaller for
     // as long as a label's caption would not fit it.
@@ -109,12 +106,8 @@ private:
     QPushButton *cmdKraj = nullptr;
     LinePreview *m_preview = nullptr;
 
-    // Declared in this order so that the sender goes first, then the timer (its thread ends),
-    // then the port (released with what was written still going out).
-    CommControl MSCommPort;
-    std::unique_ptr<TrainTimer> timerSlanjePovorki;
     MessageBoxes m_boxes;
     Messenger *m_messenger = nullptr;
-    TrainSender m_sender;
     bool m_loaded = false;
+    Engine m_engine; // last: it goes first, while the boxes it may show are still there
 };

@@ -10,10 +10,9 @@
 
 #include "app/linepreview.h"
 #include "app/vorlagen.h"
-#include "serial/commcontrol.h"
+#include "serial/seriallines.h"
+#include "train/engine.h"
 #include "train/panel.h"
-#include "train/precisetimer.h"
-#include "train/trainsender.h"
 
 #include <QApplication>
 #include <QDir>
@@ -277,25 +276,14 @@ private:
     ThreadCpu m_cpu;
 };
 
-// The window's fields as the bench sets them: defaults, with the period of the current run.
-class BenchPanel : public Panel
+// The window's fields as the bench sets them: defaults, on COM7.
+FieldValues benchFields()
 {
-public:
-    QString portText() const override { return QString::number(kComNumber); }
-    QString bitRateText() const override { return QStringLiteral("115200"); }
-    QString periodText() const override { return m_period; }
-    QString trainText() const override { return QString::fromLatin1(kTrainText); }
-    CheckState dtrState() const override { return m_dtr; }
-    CheckState rtsState() const override { return m_rts; }
-    void setDtrState(CheckState state) override { m_dtr = state; }
-    void setRtsState(CheckState state) override { m_rts = state; }
-
-    QString m_period = QStringLiteral("100");
-
-private:
-    CheckState m_dtr = CheckState::Checked;
-    CheckState m_rts = CheckState::Unchecked;
-};
+    FieldValues fields;
+    fields.port = QString::number(kComNumber);
+    fields.train = QString::fromLatin1(kTrainText);
+    return fields;
+}
 
 class BenchMessenger : public Messenger
 {
@@ -470,26 +458,24 @@ public:
 class HeadlessDriver : public Driver
 {
 public:
-    explicit HeadlessDriver(Messenger &messenger)
-        : m_sender(m_panel, m_port, m_timer, messenger)
+    HeadlessDriver(SerialLines &lines, Messenger &messenger)
+        : m_engine(Engine::systemParts(lines), m_panel, messenger)
     {
-        m_sender.Form_Load();
+        m_engine.sender().Form_Load();
     }
     void repeat(int periodMs) override
     {
-        m_panel.m_period = QString::number(periodMs);
-        m_sender.cmdPonavljanje_Click();
+        m_panel.period = QString::number(periodMs);
+        m_engine.sender().cmdPonavljanje_Click();
     }
-    void stop() override { m_sender.cmdStop_Click(); }
-    quint64 sent() const override { return m_sender.trainsSent(); }
-    quint64 missed() const override { return m_sender.deadlinesMissed(); }
-    const CommControl &port() const { return m_port; }
+    void stop() override { m_engine.sender().cmdStop_Click(); }
+    quint64 sent() const override { return m_engine.sender().trainsSent(); }
+    quint64 missed() const override { return m_engine.sender().deadlinesMissed(); }
+    const CommControl &port() const { return m_engine.port(); }
 
 private:
-    BenchPanel m_panel;
-    CommControl m_port;
-    PreciseTimer m_timer;
-    TrainSender m_sender;
+    FieldValues m_panel = benchFields();
+    Engine m_engine;
 };
 
 // The window as the operator has it, shown on the offscreen platform; the bench types into its
@@ -497,8 +483,8 @@ private:
 class WindowDriver : public Driver
 {
 public:
-    explicit WindowDriver(Messenger &messenger)
-        : m_window(new VorlaGen())
+    WindowDriver(SerialLines &lines, Messenger &messenger)
+        : m_window(new VorlaGen(Engine::systemParts(lines)))
     {
         m_window->setMessenger(&messenger);
         m_window->show();
@@ -813,11 +799,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    SerialLines lines;
     BenchMessenger messenger;
     std::unique_ptr<Driver> driver;
     WindowDriver *window = nullptr;
     if (options.window) {
-        auto shown = std::make_unique<WindowDriver>(messenger);
+        auto shown = std::make_unique<WindowDriver>(lines, messenger);
         window = shown.get();
         driver = std::move(shown);
         if (window->port().locate(kComNumber).device != line.slave) {
@@ -825,7 +812,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     } else {
-        auto headless = std::make_unique<HeadlessDriver>(messenger);
+        auto headless = std::make_unique<HeadlessDriver>(lines, messenger);
         if (headless->port().locate(kComNumber).device != line.slave) {
             std::fprintf(stderr, "COM%d does not lead to %s\n", kComNumber, qPrintable(line.slave));
             return 2;

@@ -2,6 +2,7 @@
 #include "serial/commcontrol.h"
 
 #include "serial/operatortexts.h"
+#include "serial/serialportdevice.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -18,8 +19,8 @@ struct CommControl::Liveness
     CommControl *port = nullptr;
 };
 
-CommControl::CommControl(QObject *parent)
-    : CommControl(&makeSerialPortDevice, PortMap(), parent)
+CommControl::CommControl(SerialLines &lines, QObject *parent)
+    : CommControl(SerialPortDevice::factory(lines), PortMap(), parent)
 {}
 
 CommControl::CommControl(DeviceFactory factory, PortMap map, QObject *parent)
@@ -121,7 +122,7 @@ std::optional<PortFailure> CommControl::setPortOpen(bool open)
         return std::nullopt;
 
     if (!open) {
-        auto device = std::move(m_device);
+        const auto device = std::move(m_device);
         m_openDevice.clear();
         return device->close();
     }
@@ -169,15 +170,21 @@ std::optional<PortFailure> CommControl::setRTSEnable(bool on)
 
 std::optional<PortFailure> CommControl::setOutput(const QByteArray &bytes)
 {
+    return output().write(bytes);
+}
+
+PortOutput CommControl::output() const
+{
     if (!portOpen())
+        return {};
+    return PortOutput(m_device, m_outBufferSize);
+}
+
+std::optional<PortFailure> PortOutput::write(const QByteArray &bytes) const
+{
+    if (!m_device)
         return OperatorText::portClosed();
-    auto failure = m_device->write(bytes, m_outBufferSize);
-    // A device that failed for good is closed by then; forget it so the next set-up opens anew.
-    if (failure && !m_device->isOpen()) {
-        m_device.reset();
-        m_openDevice.clear();
-    }
-    return failure;
+    return m_device->write(bytes, m_limit);
 }
 
 PortLocation CommControl::locate(qint16 number) const

@@ -10,10 +10,13 @@
 #include <memory>
 #include <optional>
 
+class SerialLines;
+
 // The window's serial port object. It keeps the properties the send commands rely on (port
 // number, settings text, queue sizes, line flags) whether the port is open or not, and drives one
 // PortDevice per open. Every setter returns the failure it ran into, if any; nothing is shown
-// from here. Calls may come from the window's thread or the sender thread, never at once.
+// from here. It lives on the window's thread and is called only there; the timer's thread
+// writes through output() instead.
 class CommControl : public QObject
 {
     Q_OBJECT
@@ -21,7 +24,8 @@ class CommControl : public QObject
 public:
     using DeviceFactory = std::function<std::unique_ptr<PortDevice>()>;
 
-    explicit CommControl(QObject *parent = nullptr); // the system's ports and devices
+    // The system's ports; the devices are lines of `lines`.
+    explicit CommControl(SerialLines &lines, QObject *parent = nullptr);
     CommControl(DeviceFactory factory, PortMap map, QObject *parent = nullptr);
     ~CommControl() override;
 
@@ -48,10 +52,13 @@ public:
 
     // One write of the whole train, bytes unchanged.
     std::optional<PortFailure> setOutput(const QByteArray &bytes);
+    // The open device for writes from another thread; empty while closed.
+    PortOutput output() const;
 
     // Where a number leads now (for the window's display); the open device while open.
     PortLocation locate(qint16 number) const;
-    QString openDevice() const { return m_openDevice; }
+    const PortMap &portMap() const { return m_map; }
+    QString openDevice() const { return portOpen() ? m_openDevice : QString(); }
 
     // The bit rate of a settings text "<rate>,n,8,1", or 0 when it is not one we can run.
     static qint32 bitRateOf(const QString &settings);
@@ -66,7 +73,7 @@ private:
 
     DeviceFactory m_factory;
     PortMap m_map;
-    std::unique_ptr<PortDevice> m_device;
+    std::shared_ptr<PortDevice> m_device; // shared with output(); may be closed by its writer
     QString m_openDevice;
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
@@ -77,6 +84,3 @@ private:
     bool m_rts = false;
     std::shared_ptr<Liveness> m_alive; // cleared when this object goes
 };
-
-// The real device for this platform (QSerialPort plus the native handle).
-std::unique_ptr<PortDevice> makeSerialPortDevice();

@@ -55,7 +55,7 @@ public:
     // Right before the device is closed: gives the exclusive claim up, ends a write still in
     // flight, and never touches the device again. No other call may run during or after it;
     // they answer Gone.
-    virtual void detach() = 0;
+    virtual void releaseHandle() = 0;
     // The platform's last error number, for descriptions.
     virtual int lastError() const = 0;
 };

@@ -23,7 +23,7 @@ public:
 #endif
 
     explicit NativeLine(Handle handle);
-    // Detaches (see detach()) if that was not done yet.
+    // Releases the handle (see releaseHandle()) if that was not done yet.
     ~NativeLine() override;
 
     Pushed push(const char *data, std::int64_t size) override;
@@ -38,7 +38,7 @@ public:
     // Also: the terminal's exclusive flag outlives our descriptor while anyone else holds the
     // device open (a monitor on a pseudo-terminal) and would refuse our own next open; the
     // handle may be reused once closed.
-    void detach() override;
+    void releaseHandle() override;
     int lastError() const override
     {
         return m_lastError.load();

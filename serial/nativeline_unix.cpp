@@ -41,7 +41,7 @@ NativeLine::NativeLine(Handle handle)
 
 NativeLine::~NativeLine()
 {
-    detach();
+    releaseHandle();
 }
 
 NativeLine::Pushed NativeLine::push(const char *data, std::int64_t size)
@@ -154,7 +154,7 @@ NativeLine::Status NativeLine::claimExclusive()
     return statusOf(errno);
 }
 
-void NativeLine::detach()
+void NativeLine::releaseHandle()
 {
     if (m_handle < 0)
         return;

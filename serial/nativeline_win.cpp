@@ -20,7 +20,7 @@ namespace {
 // Not in every SDK's headers (MinGW's lack it).
 constexpr DWORD kErrorNoSuchDevice = 433;
 
-// How long a detach waits for a cancelled write before it leaves the buffer to the driver.
+// How long releaseHandle() waits for a cancelled write before it leaves the buffer to the driver.
 constexpr DWORD kCancelWaitMs = 2000;
 constexpr DWORD kCancelSliceMs = 50;
 
@@ -174,7 +174,7 @@ NativeLine::NativeLine(Handle handle)
 
 NativeLine::~NativeLine()
 {
-    detach();
+    releaseHandle();
     if (m_state->event)
         ::CloseHandle(m_state->event);
 }
@@ -300,7 +300,7 @@ NativeLine::Status NativeLine::claimExclusive()
     return Status::Ok; // a COM port opens exclusively on this platform
 }
 
-void NativeLine::detach()
+void NativeLine::releaseHandle()
 {
     std::unique_lock lock(m_state->lock);
     if (!m_handle)

@@ -176,13 +176,6 @@ PortFailure portOpenInThisProgram(const QString &path)
                     QStringLiteral("Port %1 je vec otvoren u ovom programu").arg(path));
 }
 
-PortFailure portStillClosing(const QString &path)
-{
-    return fromPort(
-        PortError::PortInUse,
-        QStringLiteral("Port %1 se jos zatvara; pokusajte ponovo za trenutak").arg(path));
-}
-
 PortFailure deviceGone(const QString &path, qint64 lost)
 {
     QString text = QStringLiteral("Uredjaj %1 je nestao ili se prekinuo (iskljucen kabl ili "

@@ -41,14 +41,13 @@ PortFailure alreadyOpen(const QString &path);
 PortFailure rateNotAccepted(const QString &path, qint32 rate, qint32 applied);
 
 // A device that another holder keeps: the plain case, a live program holding it, a lock file a
-// dead process of another user left behind, an exclusive claim with no lock file, this program's
-// own other port object, and a line of ours still closing after a failure.
+// dead process of another user left behind, an exclusive claim with no lock file, and this
+// program's own other port object.
 PortFailure portBusy(const QString &path);
 PortFailure portBusyBy(const QString &path, const QString &program, qint64 pid);
 PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint64 pid);
 PortFailure portHeldExclusively(const QString &path);
 PortFailure portOpenInThisProgram(const QString &path);
-PortFailure portStillClosing(const QString &path);
 
 // While the port is open.
 PortFailure deviceGone(const QString &path, qint64 lost);

@@ -6,12 +6,14 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // One open of one serial device, as the port object drives it: 8 data bits, no parity, one stop
 // bit, raw, no flow control. The real one sits on QSerialPort and the native handle; tests use a
-// fake. Calls never overlap (the caller serialises them), but may come from the window's thread
-// or from the sender thread.
+// fake. open() comes from the thread that owns the program's lines (the window's); write() may
+// come from the timer's thread too (see PortOutput). Callers serialise their calls (the sender's
+// lock); the real device also locks itself.
 class PortDevice
 {
 public:
@@ -45,4 +47,32 @@ public:
     // It may be called from any thread.
     using FailureHandler = std::function<void(const PortFailure &)>;
     virtual void setBackgroundFailureHandler(FailureHandler handler) { (void)handler; }
+};
+
+// The open device as the send routine writes to it, from whichever thread runs it (the window's
+// for "Jednom", the timer's for a tick): one write of the whole train, bound by the transmit
+// queue's size in force at the open. It holds the device, not the port object, so the timer's
+// thread never calls into a QObject of another thread. Empty while the port is closed.
+class PortOutput
+{
+public:
+    PortOutput() = default;
+    PortOutput(std::shared_ptr<PortDevice> device, qint64 limit)
+        : m_device(std::move(device))
+        , m_limit(limit)
+    {}
+
+    explicit operator bool() const { return m_device != nullptr; }
+    // A closed port (an empty output) refuses the write.
+    std::optional<PortFailure> write(const QByteArray &bytes) const;
+    // Closes the device as the port's close would, without discarding anything.
+    void close() const
+    {
+        if (m_device)
+            m_device->close();
+    }
+
+private:
+    std::shared_ptr<PortDevice> m_device;
+    qint64 m_limit = 0;
 };

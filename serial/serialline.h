@@ -6,67 +6,74 @@
 
 #include <QIODevice>
 #include <QString>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
-// One open device of this process, shared by the port device that opened it and a background
-// worker thread; kept in a per-process registry by the resolved path until it is closed for good.
+// One open serial device: the queue of what the driver could not take yet, and the worker
+// thread that pushes it out and drains the line. Only its owner, SerialLines, makes, takes over
+// and closes lines; see seriallines.h for which thread does what.
 //
 // - Writes go straight to the driver with one non-blocking push while nothing of ours is
 //   queued; whatever the driver does not take waits in our queue, and the worker pushes it out
 //   in order as the driver makes room. Our queue plus the driver's never exceeds the caller's
-//   limit. Writes never touch the port object, so any thread may make them.
+//   limit. Writes never touch the QSerialPort, so any thread may make them.
 // - release() only marks the line released and returns. The worker pushes the rest of our queue,
-//   drains the driver, and then posts the final close of the port object to its own thread.
-// - An open of a path whose line is released but not yet closed takes that line over (a second
-//   open would fail on our own lock): nothing already written is lost or reordered. A different
-//   rate is a step in the queue: the worker drains the line before it applies the rate, and what
-//   was written after the step goes out only at the new rate. If the device refuses the rate (or
-//   would run more than 1 % off), what waits behind the step is dropped and 205 is told once.
-// - A device that fails (hang-up, unplugged) is marked gone once. The owner learns it from its
-//   next call; a released line tells the background failure handler. The worker then has the
-//   port closed.
-class SerialLine : public std::enable_shared_from_this<SerialLine>
+//   drains the driver, and then asks the owner to close the line.
+// - A later open of the same device takes the released line over (reclaim): nothing already
+//   written is lost or reordered. A different rate is a step in the queue: the worker drains the
+//   line before it applies the rate, and what was written after the step goes out only at the
+//   new rate. If the device refuses the rate (or would run more than 1 % off), what waits behind
+//   the step is dropped and 205 is told once.
+// - A device that fails (hang-up, unplugged) is marked gone once. The holder learns it from its
+//   next call; a released line tells the background failure handler. The worker then asks the
+//   owner to close the line.
+class SerialLine
 {
 public:
     enum class State { Owned, Released, Gone, Closed };
+    // What close() does with bytes that have not left yet.
+    enum class Leftovers { Keep, Discard };
 
-    struct Taken
-    {
-        std::shared_ptr<SerialLine> line;   // taken over
-        std::optional<PortFailure> failure; // the path is busy
-        // Neither: no line of this process has the path; open the device afresh.
-    };
-    // Takes over the line of `path` that is still draining, at `rate`.
-    static Taken takeOver(const QString &path, qint32 rate, PortDevice::FailureHandler handler);
-
-    // Starts the line of a device just opened: claims it, applies `rate` (refused when the device
-    // would run more than 1 % off) and registers it. On failure the port is closed and deleted.
-    static std::shared_ptr<SerialLine>
-    start(const QString &path, std::unique_ptr<LineDriver> driver, std::unique_ptr<QIODevice> port,
-          qint32 rate, PortDevice::FailureHandler handler, std::optional<PortFailure> *failure);
-
-    SerialLine(QString path, std::unique_ptr<LineDriver> driver, QIODevice *port, qint32 rate,
-               PortDevice::FailureHandler handler);
+    // A device opened for `rate` that runs at `applied`. Starts the worker. `closeWanted` is
+    // called from it once the line has nothing left to do (drained after a release, or gone);
+    // it must not block.
+    SerialLine(QString path, std::unique_ptr<LineDriver> driver, std::unique_ptr<QIODevice> port,
+               qint32 rate, qint32 applied, PortDevice::FailureHandler handler,
+               std::function<void()> closeWanted);
+    // The owner has closed the line by then; if not, this closes it, dropping what waits.
+    ~SerialLine();
+    SerialLine(const SerialLine &) = delete;
+    SerialLine &operator=(const SerialLine &) = delete;
 
     const QString &path() const { return m_path; }
     State state() const;
 
+    // Any thread.
     std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit);
     std::optional<PortFailure> setModemLine(LineDriver::ModemLine which, bool on);
     qint64 waiting() const;
-    // The owner lets go. A failure not yet told to the owner comes back now.
+    // The holder lets go. A failure not yet told to the holder comes back now.
     std::optional<PortFailure> release();
 
-    // See SerialPortDevice::finishAll and linesInUse.
-    static void finishAll(std::chrono::milliseconds grace, const std::function<bool()> &hurry);
-    static constexpr std::chrono::milliseconds kExitGrace{2000};
-    static int linesInUse();
+    // The owner's thread only.
+    // Owned again by a new open at `rate`; false when the line is not released.
+    bool reclaim(qint32 rate, PortDevice::FailureHandler handler);
+    // Gone, or released and drained: nothing is left for it to do.
+    bool finished() const;
+    // Nothing of ours is left to send (the driver's queue may still hold bytes on their way).
+    bool idle() const;
+    // Closed for good: the worker is stopped and joined, the exclusive claim given up, the
+    // device closed. Leftovers::Discard drops what the driver holds (ending a drain under way).
+    void close(Leftovers leftovers);
+
+    // A rate counts as applied when the device runs within 1 % of it; more than that garbles the
+    // framing at the other end.
+    static bool closeEnough(qint32 rate, qint32 applied);
 
 private:
     struct Segment
@@ -76,23 +83,19 @@ private:
         qint64 offset = 0; // bytes already handed to the driver
     };
 
-    bool reclaim(qint32 rate, PortDevice::FailureHandler handler);
-    bool finalize(bool fromEvent);
-    bool finishForExit(bool now);
     void run();
     void stepRate(std::unique_lock<std::mutex> &lock);
     void pushFront(std::unique_lock<std::mutex> &lock);
-    std::optional<PortFailure> ownerFailureLocked();
+    std::optional<PortFailure> holderFailureLocked();
     bool drainUnlocked(std::unique_lock<std::mutex> &lock);
     void failLocked(std::unique_lock<std::mutex> &lock, qint64 alsoLost);
     void tellLocked(std::unique_lock<std::mutex> &lock, bool owned, const PortFailure &failure);
-    void postFinalizeLocked();
-    QIODevice *closeLocked();
-    void closePort(QIODevice *port, bool deferred);
+    void askForCloseLocked();
 
     const QString m_path;
-    QIODevice *m_port; // lives on the thread that opened it; closed there
+    std::unique_ptr<QIODevice> m_port; // the owner's thread opened it and closes it
     std::unique_ptr<LineDriver> m_driver;
+    const std::function<void()> m_closeWanted;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     State m_state = State::Owned;
@@ -102,7 +105,8 @@ private:
     qint32 m_lineRate;          // the rate the device runs at now
     quint64 m_directWrites = 0; // tells the worker that bytes arrived during a drain
     bool m_drained = false;
-    bool m_finalizePosted = false;
-    std::optional<PortFailure> m_ownerFailure;
+    bool m_closeAsked = false;
+    std::optional<PortFailure> m_holderFailure;
     PortDevice::FailureHandler m_handler;
+    std::thread m_worker; // last: started once everything above is set up
 };

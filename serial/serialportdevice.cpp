@@ -5,6 +5,7 @@
 #include "serial/operatortexts.h"
 #include "serial/portbusy.h"
 #include "serial/serialline.h"
+#include "serial/seriallines.h"
 
 #include <QFile>
 #include <QSerialPort>
@@ -19,8 +20,6 @@ namespace {
 static_assert(
     std::is_same_v<decltype(std::declval<const QSerialPort &>().handle()), NativeLine::Handle>,
     "NativeLine takes QSerialPort's native handle as it is");
-static_assert(SerialPortDevice::kExitGrace == SerialLine::kExitGrace,
-              "an exit() without finishAll waits as long as the orderly end");
 
 // What a failed QSerialPort::open of `path` means, as a PortError number.
 int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
@@ -41,30 +40,37 @@ int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
 
 } // namespace
 
-SerialPortDevice::SerialPortDevice() = default;
+SerialPortDevice::SerialPortDevice(SerialLines &lines)
+    : m_lines(lines)
+{}
+
+std::function<std::unique_ptr<PortDevice>()> SerialPortDevice::factory(SerialLines &lines)
+{
+    return [&lines] { return std::make_unique<SerialPortDevice>(lines); };
+}
 
 // Program exit or a window that goes away: the same close, nothing discarded.
 SerialPortDevice::~SerialPortDevice()
 {
-    if (m_line)
-        close();
+    close();
 }
 
 std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 baudRate, bool dtr,
                                                   bool rts)
 {
-    if (m_line)
-        return OperatorText::alreadyOpen(m_line->path());
-    if (baudRate < 1)
-        return OperatorText::rateNotAccepted(path, baudRate, 0);
-    auto taken = SerialLine::takeOver(path, baudRate, m_handler);
-    if (taken.failure)
-        return taken.failure;
-    if (!taken.line) {
-        if (auto failure = openFresh(path, baudRate))
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_line)
+            return OperatorText::alreadyOpen(m_line->path());
+        if (baudRate < 1)
+            return OperatorText::rateNotAccepted(path, baudRate, 0);
+        auto taken = m_lines.takeOver(path, baudRate, m_handler);
+        if (taken.failure)
+            return taken.failure;
+        if (taken.line)
+            m_line = std::move(taken.line);
+        else if (auto failure = openFresh(path, baudRate))
             return failure;
-    } else {
-        m_line = std::move(taken.line);
     }
 
     // The open left the lines as the system has them (Linux raises both, Qt on Windows DTR
@@ -72,8 +78,10 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
     auto failure = setDtr(dtr);
     if (!failure)
         failure = setRts(rts);
-    if (failure && m_line) {
-        m_line->release();
+    if (failure) {
+        std::lock_guard lock(m_mutex);
+        if (m_line)
+            m_line->release();
         m_line.reset();
     }
     return failure;
@@ -104,17 +112,17 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
     }
     auto native = std::make_unique<NativeLine>(port->handle());
     std::optional<PortFailure> failure;
-    m_line =
-        SerialLine::start(path, std::move(native), std::move(port), baudRate, m_handler, &failure);
+    m_line = m_lines.start(path, std::move(native), std::move(port), baudRate, m_handler, &failure);
     return failure;
 }
 
 bool SerialPortDevice::isOpen() const
 {
+    std::lock_guard lock(m_mutex);
     return m_line != nullptr;
 }
 
-std::optional<PortFailure> SerialPortDevice::forgetIfGone(std::optional<PortFailure> failure)
+std::optional<PortFailure> SerialPortDevice::forgetIfGoneLocked(std::optional<PortFailure> failure)
 {
     // A dead device, or one left at a rate that the new set-up could not apply: either way
     // nothing more of this open may reach the line.
@@ -127,58 +135,48 @@ std::optional<PortFailure> SerialPortDevice::forgetIfGone(std::optional<PortFail
     return failure;
 }
 
-std::optional<PortFailure> SerialPortDevice::setDtr(bool on)
+std::optional<PortFailure> SerialPortDevice::setModemLine(LineDriver::ModemLine which, bool on)
 {
+    std::lock_guard lock(m_mutex);
     if (!m_line)
         return std::nullopt;
-    return forgetIfGone(m_line->setModemLine(LineDriver::ModemLine::Dtr, on));
+    return forgetIfGoneLocked(m_line->setModemLine(which, on));
+}
+
+std::optional<PortFailure> SerialPortDevice::setDtr(bool on)
+{
+    return setModemLine(LineDriver::ModemLine::Dtr, on);
 }
 
 std::optional<PortFailure> SerialPortDevice::setRts(bool on)
 {
-    if (!m_line)
-        return std::nullopt;
-    return forgetIfGone(m_line->setModemLine(LineDriver::ModemLine::Rts, on));
+    return setModemLine(LineDriver::ModemLine::Rts, on);
 }
 
 std::optional<PortFailure> SerialPortDevice::write(const QByteArray &bytes, qint64 limit)
 {
+    std::lock_guard lock(m_mutex);
     if (!m_line)
         return OperatorText::portClosed();
-    return forgetIfGone(m_line->write(bytes, limit));
+    return forgetIfGoneLocked(m_line->write(bytes, limit));
 }
 
 qint64 SerialPortDevice::bytesWaiting() const
 {
+    std::lock_guard lock(m_mutex);
     return m_line ? m_line->waiting() : 0;
 }
 
 std::optional<PortFailure> SerialPortDevice::close()
 {
+    std::lock_guard lock(m_mutex);
     if (!m_line)
         return std::nullopt;
-    const auto line = std::move(m_line);
-    m_line.reset();
-    return line->release();
+    return std::exchange(m_line, nullptr)->release();
 }
 
 void SerialPortDevice::setBackgroundFailureHandler(FailureHandler handler)
 {
+    std::lock_guard lock(m_mutex);
     m_handler = std::move(handler);
-}
-
-void SerialPortDevice::finishAll(std::chrono::milliseconds grace,
-                                 const std::function<bool()> &hurry)
-{
-    SerialLine::finishAll(grace, hurry);
-}
-
-int SerialPortDevice::linesInUse()
-{
-    return SerialLine::linesInUse();
-}
-
-std::unique_ptr<PortDevice> makeSerialPortDevice()
-{
-    return std::make_unique<SerialPortDevice>();
 }

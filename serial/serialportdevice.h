@@ -1,24 +1,30 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "serial/linedriver.h"
 #include "serial/portdevice.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class SerialLine;
+class SerialLines;
 
 // The real device: QSerialPort opens and configures it (8N1, no flow control, write only, its
-// lock file), the native handle does the rest (see NativeLine). One open device is a
-// SerialLine, shared with a background worker that pushes what the driver could not take at
-// once and drains the line after a close; see serialline.h for how a close and a new open of
-// the same device meet.
+// lock file), the native handle does the rest (see NativeLine). One open device is a SerialLine
+// of `lines`, which owns it with its worker and drains and closes it after the close; see
+// serialline.h for how a close and a new open of the same device meet.
+//
+// open() runs on the owner's thread (it opens the QSerialPort there); the other calls may come
+// from any thread: the device locks itself.
 class SerialPortDevice : public PortDevice
 {
 public:
-    SerialPortDevice();
+    explicit SerialPortDevice(SerialLines &lines);
     ~SerialPortDevice() override;
+    // Makes devices over `lines`, one per open.
+    static std::function<std::unique_ptr<PortDevice>()> factory(SerialLines &lines);
     SerialPortDevice(const SerialPortDevice &) = delete;
     SerialPortDevice &operator=(const SerialPortDevice &) = delete;
 
@@ -32,25 +38,14 @@ public:
     std::optional<PortFailure> close() override;
     void setBackgroundFailureHandler(FailureHandler handler) override;
 
-    // Devices of this process that are open or still draining (closed for good once they are
-    // no longer counted).
-    static int linesInUse();
-
-    // The end of the program, whichever way it ends: waits until every line of this process (open
-    // or still draining) has nothing left to send, at most `grace` and only as long as `hurry`
-    // says no, then gives up each exclusive claim and closes each device, which also releases
-    // its lock file. What has not left by then is dropped. Call it after the port objects are
-    // gone, on the thread that opened the ports (QSerialPort belongs to it), before the process
-    // ends; if a program never calls it, it runs at exit().
-    static void finishAll(std::chrono::milliseconds grace = kExitGrace,
-                          const std::function<bool()> &hurry = {});
-    static constexpr std::chrono::milliseconds kExitGrace{2000};
-
 private:
-    // No line of this process has `path`: opens the device and starts its line.
+    // No line of ours has `path`: opens the device and starts its line.
     std::optional<PortFailure> openFresh(const QString &path, qint32 baudRate);
-    std::optional<PortFailure> forgetIfGone(std::optional<PortFailure> failure);
+    std::optional<PortFailure> forgetIfGoneLocked(std::optional<PortFailure> failure);
+    std::optional<PortFailure> setModemLine(LineDriver::ModemLine which, bool on);
 
+    SerialLines &m_lines;
+    mutable std::mutex m_mutex;
     std::shared_ptr<SerialLine> m_line;
     FailureHandler m_handler;
 };

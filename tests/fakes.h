@@ -5,6 +5,7 @@
 
 #include "serial/commcontrol.h"
 #include "serial/operatortexts.h"
+#include "train/engine.h"
 #include "train/panel.h"
 #include "train/traintimer.h"
 
@@ -84,11 +85,10 @@ private:
     std::shared_ptr<FakeLine> m_line;
 };
 
-// A port object over fake devices; every number up to `ports` leads to /dev/fake<N>.
-inline std::unique_ptr<CommControl> makeFakePort(const std::shared_ptr<FakeLine> &line,
-                                                 int ports = 4)
+// Every number up to `ports` leads to /dev/ttyUSB<N-1>; no links.
+inline PortMap fakePortMap(int ports)
 {
-    PortMap map(
+    return PortMap(
         [ports] {
             QStringList list;
             for (int i = 0; i < ports; ++i)
@@ -96,8 +96,14 @@ inline std::unique_ptr<CommControl> makeFakePort(const std::shared_ptr<FakeLine>
             return list;
         },
         QStringLiteral("/nonexistent-vorlagen-links"));
+}
+
+// A port object over fake devices.
+inline std::unique_ptr<CommControl> makeFakePort(const std::shared_ptr<FakeLine> &line,
+                                                 int ports = 4)
+{
     return std::make_unique<CommControl>([line] { return std::make_unique<FakeDevice>(line); },
-                                         std::move(map));
+                                         fakePortMap(ports));
 }
 
 // Ticks only when the test says so; remembers every schedule it began.
@@ -148,25 +154,15 @@ private:
     quint64 m_schedule = 0;
 };
 
-class FakePanel : public Panel
-{
-public:
-    QString port = QStringLiteral("1");
-    QString rate = QStringLiteral("115200");
-    QString period = QStringLiteral("100");
-    QString train = QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0");
-    CheckState dtr = CheckState::Unchecked;
-    CheckState rts = CheckState::Unchecked;
+using FakePanel = FieldValues;
 
-    QString portText() const override { return port; }
-    QString bitRateText() const override { return rate; }
-    QString periodText() const override { return period; }
-    QString trainText() const override { return train; }
-    CheckState dtrState() const override { return dtr; }
-    CheckState rtsState() const override { return rts; }
-    void setDtrState(CheckState state) override { dtr = state; }
-    void setRtsState(CheckState state) override { rts = state; }
-};
+// The engine as every program wires it, over fake devices and a timer the test ticks
+// (Engine::timer() is a FakeTimer).
+inline Engine::Parts fakeParts(const std::shared_ptr<FakeLine> &line, int ports = 4)
+{
+    return Engine::Parts{[line] { return std::make_unique<FakeDevice>(line); }, fakePortMap(ports),
+                         std::make_unique<FakeTimer>()};
+}
 
 struct Box
 {

@@ -2,7 +2,8 @@
 // The program as a real process for tst_startup: the real start-up, lock, settings, window, port
 // and end, with the message boxes printed instead of shown. Prints "window" once the window is
 // up. Each line on standard input is a command, answered with "done <name>" once it has run:
-// "txtPort=7" types into a field, "cmdKraj" presses a button, "chkDTR" clicks a box.
+// "txtPort=7" types into a field, "cmdKraj" presses a button, "chkDTR" clicks a box, and "exit"
+// ends the process through exit(), as a library does when the display goes away.
 
 #include "app/startup.h"
 #include "app/vorlagen.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +60,8 @@ int main(int argc, char *argv[])
         pending.append(buffer, int(n));
         for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
             const QString line = QString::fromUtf8(pending.left(end));
+            if (line == QLatin1String("exit"))
+                std::exit(0);
             VorlaGen *window = Module1::mainWindow();
             if (!window)
                 continue;

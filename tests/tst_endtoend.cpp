@@ -2,7 +2,7 @@
 #include "app/vorlagen.h"
 #include "fakes.h"
 #include "pseudoterminal.h"
-#include "serial/serialportdevice.h"
+#include "serial/seriallines.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -37,6 +37,7 @@ private:
     void click(const char *button);
 
     QTemporaryDir m_config;
+    SerialLines m_lines;
     std::unique_ptr<PseudoTerminal> m_pty;
     std::unique_ptr<PseudoTerminal> m_unplugged; // kept until every line is closed
     QPointer<VorlaGen> m_window;
@@ -53,7 +54,7 @@ void tst_EndToEnd::init()
         QSKIP("no pseudo-terminal can be made here");
     linkAsPort(*m_pty);
     m_messages.boxes.clear();
-    m_window = new VorlaGen();
+    m_window = new VorlaGen(Engine::systemParts(m_lines));
     m_window->setMessenger(&m_messages);
     m_window->show();
     m_window->findChild<QLineEdit *>("txtPort")->setText(QStringLiteral("7"));
@@ -63,7 +64,7 @@ void tst_EndToEnd::cleanup()
 {
     delete m_window;
     // Every device is closed for good before the terminal goes.
-    QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_lines.inUse(), 0, kWaitMs);
     m_pty.reset();
     m_unplugged.reset();
 }

@@ -128,11 +128,11 @@ void tst_LinePreview::portLineFollowsTheFolders()
 // sender's counters while the repetition runs.
 void tst_LinePreview::countersMoveDuringARepetition()
 {
-    auto port = makeFakePort(std::make_shared<FakeLine>());
-    FakeTimer timer;
     FakePanel panel;
     RecordingMessenger messenger;
-    TrainSender sender(panel, *port, timer, messenger);
+    Engine engine(fakeParts(std::make_shared<FakeLine>()), panel, messenger);
+    TrainSender &sender = engine.sender();
+    auto &timer = static_cast<FakeTimer &>(engine.timer());
     LinePreview preview;
     preview.setCounterSource([&] {
         return LinePreview::Counters{sender.trainsSent(), sender.deadlinesMissed()};

@@ -2,6 +2,8 @@
 #include "fakes.h"
 #include "serial/commcontrol.h"
 #include "serial/portmap.h"
+#include "serial/seriallines.h"
+#include "serial/serialportdevice.h"
 #include "train/trainsender.h"
 
 #include <QDir>
@@ -40,7 +42,9 @@ public:
 // to the monitor's link. Gives the first message box's text, if any.
 QString sendOnce(const QString &train)
 {
-    CommControl port(&makeSerialPortDevice, PortMap([] { return QStringList(); }, QString()));
+    SerialLines lines; // its end waits until the train has left
+    CommControl port(SerialPortDevice::factory(lines),
+                     PortMap([] { return QStringList(); }, QString()));
     FakePanel panel;
     panel.port = u"3"_s;
     panel.train = train;

@@ -2,6 +2,7 @@
 #include "pseudoterminal.h"
 #include "serial/commcontrol.h"
 #include "serial/operatortexts.h"
+#include "serial/seriallines.h"
 #include "serial/serialportdevice.h"
 
 #include <QDir>
@@ -71,6 +72,7 @@ private:
     void linkAs(int number, const QString &target);
 
     QTemporaryDir m_config;
+    SerialLines m_lines;
     std::unique_ptr<PseudoTerminal> m_pty;
     std::unique_ptr<CommControl> m_port; // COM3, closed
 };
@@ -88,7 +90,7 @@ void tst_SerialDevice::init()
     if (!m_pty->ok())
         QSKIP("no pseudo-terminals on this machine");
     linkAs(3, m_pty->path());
-    m_port = std::make_unique<CommControl>();
+    m_port = std::make_unique<CommControl>(m_lines);
     QVERIFY_NO_FAILURE(m_port->setCommPort(3));
     // Room for many trains behind the stalled reader.
     QVERIFY_NO_FAILURE(m_port->setOutBufferSize(32000));
@@ -100,7 +102,7 @@ void tst_SerialDevice::cleanup()
     m_pty->startReading();
     // The terminal's number stays taken until every line is closed for good and its lock file
     // gone; freed earlier, it could go to a parallel test that would then find that lock.
-    QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kCollectMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_lines.inUse(), 0, kCollectMs);
     m_pty.reset();
 }
 
@@ -130,7 +132,7 @@ void tst_SerialDevice::allByteValuesArriveIntact()
     QCOMPARE(m_pty->received(), all);
     // Closed for good, the claim is gone although the test still holds the terminal: else a
     // user's next open of it would be refused (root is let through, so look at the flag).
-    QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kCollectMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_lines.inUse(), 0, kCollectMs);
     QCOMPARE(::ioctl(m_pty->deviceSide(), TIOCGEXCL, &exclusive), 0);
     QCOMPARE(exclusive, 0);
 }
@@ -140,13 +142,13 @@ void tst_SerialDevice::reopenWhileDrainingLosesNothing()
     const QByteArray first = pattern(128 * 1024, 2);
     const QByteArray second = pattern(1000, 3);
     {
-        SerialPortDevice device;
+        SerialPortDevice device(m_lines);
         QVERIFY_NO_FAILURE(device.open(m_pty->path(), 12345, true, false)); // no standard rate
         QVERIFY_NO_FAILURE(device.write(first, first.size()));
         QVERIFY(device.bytesWaiting() > 0);
         QVERIFY_NO_FAILURE(device.close());
     }
-    SerialPortDevice again;
+    SerialPortDevice again(m_lines);
     QVERIFY_NO_FAILURE(again.open(m_pty->path(), 115200, false, true));
     // The new rate waits behind the bytes still queued at the old one.
     QCOMPARE(qint64(termiosOf(*m_pty).c_ospeed), qint64(12345));
@@ -183,7 +185,7 @@ void tst_SerialDevice::portInUse()
         QVERIFY(other.open(QIODevice::WriteOnly));
     linkAs(6, m_pty->path()); // a second number for the same device
 
-    CommControl port;
+    CommControl port(m_lines);
     QSignalSpy background(&port, &CommControl::failedInBackground);
     QVERIFY_NO_FAILURE(port.setCommPort(6));
     QCOMPARE(numberOf(port.setPortOpen(true)), PortError::PortInUse);
@@ -203,7 +205,7 @@ void tst_SerialDevice::hangUpWhileDraining()
     QCOMPARE(numberOf(full), PortError::QueueFull);
     QVERIFY_NO_FAILURE(m_port->setPortOpen(false));
     m_pty->hangUp();
-    QTRY_COMPARE_WITH_TIMEOUT(SerialPortDevice::linesInUse(), 0, kCollectMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_lines.inUse(), 0, kCollectMs);
     QTRY_COMPARE(background.count(), 1);
     const auto told = background.first().first().value<PortFailure>();
     QCOMPARE(told.number, PortError::DeviceGone);

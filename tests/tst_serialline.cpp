@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial/operatortexts.h"
 #include "serial/serialline.h"
+#include "serial/seriallines.h"
 
 #include <QBuffer>
 #include <QPointer>
@@ -23,7 +24,7 @@ struct Wire
     std::map<qint32, qint32> runsAt;       // requested rate -> what the device runs at; 0: refused
     QList<QPair<qint32, QByteArray>> sent; // what the driver took, by the rate it left at
     std::atomic<int> drains{0};
-    qint64 heldAtDetach = -1;
+    qint64 heldAtRelease = -1;
 
     void letGo()
     {
@@ -91,10 +92,10 @@ public:
     }
     Status setModemLine(ModemLine, bool) override { return Status::Ok; }
     Status claimExclusive() override { return Status::Ok; }
-    void detach() override
+    void releaseHandle() override
     {
         std::lock_guard lock(m_wire->mutex);
-        m_wire->heldAtDetach = m_wire->held;
+        m_wire->heldAtRelease = m_wire->held;
     }
     int lastError() const override { return 0; }
 
@@ -134,6 +135,7 @@ private:
         return [this](const PortFailure &told) { m_told += told.number; };
     }
 
+    SerialLines m_lines;
     QString m_path; // one per case: a line a failed case leaves behind blocks no other
     std::shared_ptr<Wire> m_wire;
     std::shared_ptr<SerialLine> m_line; // released at the end of each case
@@ -156,7 +158,7 @@ void tst_SerialLine::cleanup()
         m_line->release();
     m_line.reset();
     m_wire->letGo();
-    QTRY_COMPARE(SerialLine::linesInUse(), 0);
+    QTRY_COMPARE(m_lines.inUse(), 0);
 }
 
 std::shared_ptr<SerialLine> tst_SerialLine::start(qint32 rate)
@@ -165,8 +167,8 @@ std::shared_ptr<SerialLine> tst_SerialLine::start(qint32 rate)
     port->open(QIODevice::WriteOnly);
     m_port = port.get();
     m_refused.reset();
-    m_line = SerialLine::start(m_path, std::make_unique<FakeLine>(m_wire), std::move(port), rate,
-                               handler(), &m_refused);
+    m_line = m_lines.start(m_path, std::make_unique<FakeLine>(m_wire), std::move(port), rate,
+                           handler(), &m_refused);
     return m_line;
 }
 
@@ -245,7 +247,7 @@ void tst_SerialLine::rateStep()
     QCOMPARE(numberOf(line->write("old", 1024)), 0);
     QCOMPARE(numberOf(line->release()), 0);
 
-    QCOMPARE(SerialLine::takeOver(m_path, 19200, handler()).line, line);
+    QCOMPARE(m_lines.takeOver(m_path, 19200, handler()).line, line);
     QCOMPARE(numberOf(line->write("new", 1024)), 0);
     if (closedFirst)
         QCOMPARE(numberOf(line->release()), 0);
@@ -256,7 +258,7 @@ void tst_SerialLine::rateStep()
                  applied ? 0 : int(PortError::RateNotAccepted));
     }
     line->release();
-    QTRY_COMPARE(SerialLine::linesInUse(), 0);
+    QTRY_COMPARE(m_lines.inUse(), 0);
     std::lock_guard lock(m_wire->mutex);
     QCOMPARE(m_wire->sent,
              applied ? Sent({{9600, "old"}, {19200, "newmore"}}) : Sent({{9600, "old"}}));
@@ -274,7 +276,7 @@ void tst_SerialLine::drainBeforeClose()
     QVERIFY(m_port); // still open while the driver holds bytes
     m_wire->letGo();
     QTRY_VERIFY(m_port.isNull());
-    QCOMPARE(m_wire->heldAtDetach, qint64(0));
+    QCOMPARE(m_wire->heldAtRelease, qint64(0));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialLine)

@@ -27,29 +27,30 @@ private slots:
     void boxesNeverStack();
 
 private:
+    FakeTimer &timer() { return static_cast<FakeTimer &>(m_engine->timer()); }
+
     std::shared_ptr<FakeLine> m_line;
-    std::unique_ptr<CommControl> m_port;
-    FakeTimer m_timer;
     FakePanel m_panel;
     RecordingMessenger m_messenger;
-    std::unique_ptr<TrainSender> m_sender;
+    std::unique_ptr<Engine> m_engine;
+    CommControl *m_port = nullptr;
+    TrainSender *m_sender = nullptr;
 };
 
 void tst_TrainSender::init()
 {
     m_line = std::make_shared<FakeLine>();
-    m_port = makeFakePort(m_line);
-    m_timer = FakeTimer();
     m_panel = FakePanel();
     m_messenger = RecordingMessenger();
-    m_sender = std::make_unique<TrainSender>(m_panel, *m_port, m_timer, m_messenger);
+    m_engine = std::make_unique<Engine>(fakeParts(m_line), m_panel, m_messenger);
+    m_port = &m_engine->port();
+    m_sender = &m_engine->sender();
     m_sender->Form_Load();
 }
 
 void tst_TrainSender::cleanup()
 {
-    m_sender.reset();
-    m_port.reset();
+    m_engine.reset();
 }
 
 void tst_TrainSender::lineBoxesFollowClicks_data()
@@ -90,28 +91,28 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
 {
     m_sender->cmdPonavljanje_Click();
     QVERIFY(m_line->writes.isEmpty()); // the first train comes one period later
-    const quint64 schedule = m_timer.schedule();
+    const quint64 schedule = timer().schedule();
     m_panel.train = QStringLiteral("11 22");
     m_panel.period = QStringLiteral(" 000007 "); // spaces and leading zeros are fine
     m_panel.port = QStringLiteral("2");          // port and rate wait for the next open
     m_panel.rate = QStringLiteral("9600");
-    QVERIFY(m_timer.tick());
+    QVERIFY(timer().tick());
     // The terminating zero is never sent.
     QCOMPARE(m_line->writes, QList<QByteArray>{QByteArray(10, char(0xF0))});
-    QCOMPARE(m_timer.schedule(), schedule);
+    QCOMPARE(timer().schedule(), schedule);
 
     m_sender->cmdPonavljanje_Click();
-    QCOMPARE(m_timer.interval(), 7);
-    m_timer.staleTick(schedule); // due before this click: sends nothing
+    QCOMPARE(timer().interval(), 7);
+    timer().staleTick(schedule); // due before this click: sends nothing
     QCOMPARE(m_line->writes.size(), 1);
-    QVERIFY(m_timer.tick());
+    QVERIFY(timer().tick());
     QCOMPARE(m_line->writes.last(), QByteArray("\x11\x22", 2));
 
     // A tick due before STOP finds the repetition over.
-    const quint64 stopped = m_timer.schedule();
+    const quint64 stopped = timer().schedule();
     m_sender->cmdStop_Click();
-    QVERIFY(!m_timer.isEnabled());
-    m_timer.staleTick(stopped);
+    QVERIFY(!timer().isEnabled());
+    timer().staleTick(stopped);
     QCOMPARE(m_line->writes.size(), 2);
 
     m_sender->cmdPonavljanje_Click();
@@ -134,7 +135,7 @@ void tst_TrainSender::nothingToSendSendsNothing()
     m_panel.period = QStringLiteral("0");
     m_sender->cmdPonavljanje_Click();
     QVERIFY(m_port->portOpen());
-    QVERIFY(!m_timer.tick());
+    QVERIFY(!timer().tick());
     m_sender->cmdStop_Click();
     QVERIFY(!m_port->portOpen());
     QVERIFY(!m_sender->isRepeating());
@@ -143,7 +144,7 @@ void tst_TrainSender::nothingToSendSendsNothing()
     m_panel.period = QStringLiteral("100");
     m_sender->cmdJednom_Click();
     m_sender->cmdPonavljanje_Click();
-    QVERIFY(m_timer.tick());
+    QVERIFY(timer().tick());
     QCOMPARE(m_line->calls.filter(QStringLiteral("open")).size(), 3);
     QVERIFY(m_line->writes.isEmpty());
     QVERIFY(m_messenger.boxes.isEmpty());
@@ -200,7 +201,7 @@ void tst_TrainSender::refusedCommandChangesNothing()
     if (again)
         m_sender->cmdPonavljanje_Click();
     const QStringList calls = m_line->calls;
-    const quint64 schedule = m_timer.schedule();
+    const quint64 schedule = timer().schedule();
     const PovorkaBuffer povorka = m_sender->povorka();
     m_panel.train = QStringLiteral("11 22 33"); // decoded, it would show in the buffer
     (field == QLatin1String("port")     ? m_panel.port
@@ -215,7 +216,7 @@ void tst_TrainSender::refusedCommandChangesNothing()
     QVERIFY2(shown.startsWith(start) && shown.endsWith(end), qPrintable(shown));
     // Nothing changes: not the port, the schedule, the buffer or the repetition.
     QCOMPARE(m_line->calls, calls);
-    QCOMPARE(m_timer.schedule(), schedule);
+    QCOMPARE(timer().schedule(), schedule);
     QVERIFY(m_sender->povorka() == povorka);
     QCOMPARE(m_sender->isRepeating(), again);
 }
@@ -235,7 +236,7 @@ void tst_TrainSender::trainLengthLimits()
     QFETCH(int, bytes);
     m_panel.train = QString(bytes * 3 - 1, QLatin1Char('E'));
     repeat ? m_sender->cmdPonavljanje_Click() : m_sender->cmdJednom_Click();
-    QVERIFY(!repeat || m_timer.tick());
+    QVERIFY(!repeat || timer().tick());
     QCOMPARE(m_line->writes, QList<QByteArray>{QByteArray(bytes, char(0xEE))});
     QVERIFY(m_messenger.boxes.isEmpty());
 }
@@ -255,10 +256,10 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
     QFETCH(bool, byClick);
     QFETCH(int, number);
     QList<bool> heard;
-    connect(m_sender.get(), &TrainSender::repeatingChanged, [&heard](bool on) { heard << on; });
+    connect(m_sender, &TrainSender::repeatingChanged, [&heard](bool on) { heard << on; });
     m_sender->cmdPonavljanje_Click();
     m_line->waiting = 1024 - 10; // the train just fits the 1024-byte queue
-    QVERIFY(m_timer.tick());
+    QVERIFY(timer().tick());
     QCOMPARE(m_line->writes.size(), 1);
     if (byClick) {
         m_line->failWrite =
@@ -266,12 +267,12 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
         m_sender->chkRTS_Click();
     } else {
         m_line->waiting = 1024 - 9;
-        QVERIFY(m_timer.tick());
+        QVERIFY(timer().tick());
     }
 
     // Stopped and closed before anything is shown; no further tick sends.
     QVERIFY(!m_line->open);
-    QVERIFY(!m_timer.tick());
+    QVERIFY(!timer().tick());
 
     // The device is back. A command that runs before the queued report shows it first, exactly
     // once, and works; the queued report then has nothing left to show or to tell.
@@ -280,7 +281,7 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
     m_sender->cmdPonavljanje_Click();
     QCOMPARE(m_messenger.boxes.size(), 1);
     QVERIFY(m_messenger.boxes.first().text.startsWith(QStringLiteral("Greska %1 - ").arg(number)));
-    QVERIFY(m_timer.tick());
+    QVERIFY(timer().tick());
     QCOMPARE(m_line->writes.size(), 2);
     QCoreApplication::processEvents();
     QCOMPARE(m_messenger.boxes.size(), 1);

@@ -53,11 +53,7 @@ private:
 void tst_Window::init()
 {
     m_line = std::make_shared<FakeLine>();
-    PortMap map([] { return QStringList{QStringLiteral("/dev/ttyUSB0")}; },
-                QStringLiteral("/nonexistent-vorlagen-links"));
-    const auto line = m_line;
-    m_window = new VorlaGen([line] { return std::make_unique<FakeDevice>(line); }, std::move(map),
-                            std::make_unique<FakeTimer>());
+    m_window = new VorlaGen(fakeParts(m_line, 1));
     m_window->setMessenger(&m_messages);
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/vorlagen.h"
 #include "serial/operatortexts.h"
+#include "train/precisetimer.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -38,7 +39,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: vorlagen-screenshot OUT.png\n");
         return 2;
     }
-    auto *window = new VorlaGen([] { return std::make_unique<NoDevice>(); });
+    auto *window = new VorlaGen(Engine::Parts{[] { return std::make_unique<NoDevice>(); },
+                                              PortMap(), std::make_unique<PreciseTimer>()});
     window->show();
     QApplication::processEvents();
     const QPixmap picture = window->grab();

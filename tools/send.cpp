@@ -6,14 +6,12 @@
 // tells a script what happened (0 done, 1 port failure, 2 wrong call or field).
 
 #include "cli/commandline.h"
-#include "serial/commcontrol.h"
 #include "serial/operatortexts.h"
-#include "serial/serialportdevice.h"
+#include "serial/seriallines.h"
 #include "train/decoder.h"
+#include "train/engine.h"
 #include "train/fields.h"
-#include "train/precisetimer.h"
 #include "train/signalbridge.h"
-#include "train/trainsender.h"
 #include "train/waveform.h"
 
 #include <QCoreApplication>
@@ -150,26 +148,15 @@ std::optional<int> parse(int argc, char **argv, Options &options)
 }
 
 // The window's fields, as the options set them.
-class OptionPanel : public Panel
+FieldValues fieldsOf(const Options &options)
 {
-public:
-    explicit OptionPanel(const Options &options)
-        : m_options(options)
-    {}
-    QString portText() const override { return m_options.port; }
-    QString bitRateText() const override { return m_options.rate; }
-    QString periodText() const override { return QString::number(m_options.periodMs.value_or(0)); }
-    QString trainText() const override { return m_options.train; }
-    CheckState dtrState() const override { return m_dtr; }
-    CheckState rtsState() const override { return m_rts; }
-    void setDtrState(CheckState state) override { m_dtr = state; }
-    void setRtsState(CheckState state) override { m_rts = state; }
-
-private:
-    const Options &m_options;
-    CheckState m_dtr = CheckState::Unchecked;
-    CheckState m_rts = CheckState::Unchecked;
-};
+    FieldValues fields;
+    fields.port = options.port;
+    fields.rate = options.rate;
+    fields.period = QString::number(options.periodMs.value_or(0));
+    fields.train = options.train;
+    return fields;
+}
 
 // The window's message boxes as lines on stderr: a port report as its first line
 // ("Greska <n> - <text> - <source>"); the second one asks a person at a window to try again.
@@ -194,9 +181,10 @@ private:
 class CountingTimer : public TrainTimer
 {
 public:
-    CountingTimer(TrainTimer &timer, quint64 limit, std::function<quint64()> sent,
+    CountingTimer(std::unique_ptr<TrainTimer> timer, quint64 limit, std::function<quint64()> sent,
                   std::function<void()> reached)
-        : m_timer(timer)
+        : m_owned(std::move(timer))
+        , m_timer(*m_owned)
         , m_limit(limit)
         , m_sent(std::move(sent))
         , m_reached(std::move(reached))
@@ -224,6 +212,7 @@ public:
     quint64 missedDeadlines() const override { return m_timer.missedDeadlines(); }
 
 private:
+    const std::unique_ptr<TrainTimer> m_owned;
     TrainTimer &m_timer;
     const quint64 m_limit;
     const std::function<quint64()> m_sent;
@@ -238,20 +227,21 @@ std::chrono::milliseconds graceFor(const Options &options)
     const double seconds =
         trainSeconds(trainByteCount(options.train), Fields::bitRate(options.rate));
     const auto needed = std::chrono::milliseconds(qint64(seconds * 2000.0) + 1000);
-    return std::max(needed, SerialPortDevice::kExitGrace);
+    return std::max(needed, SerialLines::kExitGrace);
 }
 
 int run(const Options &options)
 {
-    CommControl port;
-    PreciseTimer precise;
-    TrainSender *senderOf = nullptr; // the counting timer asks the sender, made after it
-    CountingTimer timer(
-        precise, options.count, [&] { return senderOf->trainsSent(); },
-        [] { QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }); });
-    OptionPanel panel(options);
+    SerialLines lines;
+    FieldValues panel = fieldsOf(options);
     ErrorOutput errors;
-    TrainSender sender(panel, port, timer, errors);
+    TrainSender *senderOf = nullptr; // the counting timer asks the sender, made after it
+    Engine::Parts parts = Engine::systemParts(lines);
+    parts.timer = std::make_unique<CountingTimer>(
+        std::move(parts.timer), options.count, [&] { return senderOf->trainsSent(); },
+        [] { QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }); });
+    Engine engine(std::move(parts), panel, errors);
+    TrainSender &sender = engine.sender();
     senderOf = &sender;
     SignalBridge signalBridge;
 
@@ -298,7 +288,7 @@ int run(const Options &options)
     QCoreApplication::processEvents();
     if (errors.reports() > 0)
         exitCode = kPortFailure;
-    SerialPortDevice::finishAll(graceFor(options), &SignalBridge::hurried);
+    lines.finish(graceFor(options), &SignalBridge::hurried);
     return exitCode;
 }
 

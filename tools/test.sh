@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds and runs every test headless: a build with warnings as errors, the same under
-# AddressSanitizer + UndefinedBehaviorSanitizer, a clang-format check, and a compile of every
-# source for Windows (MinGW-w64); the Windows line layer runs under Wine as one of the tests. The
-# first build is also packaged and the package checked (tools/package.sh).
+# AddressSanitizer + UndefinedBehaviorSanitizer, the engine's tests under ThreadSanitizer, a
+# clang-format check, and a compile of every source for Windows (MinGW-w64); the Windows line
+# layer runs under Wine as one of the tests. The first build is also packaged and the package
+# checked (tools/package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -34,3 +35,14 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== the engine's tests under ThreadSanitizer"
+# Qt itself is not instrumented: only our own code's accesses are checked
+# (ignore_noninstrumented_modules), and QProcess may fork from a threaded test.
+tsan_tests=(tst_serialline tst_serialdevice tst_trainsender tst_precisetimer tst_window
+            tst_endtoend tst_startup tst_send)
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLAGEN_WERROR=ON -DVORLAGEN_TSAN=ON
+cmake --build build/tsan -j "$jobs" --target "${tsan_tests[@]}" vorlagen-startup-driver vorlagen-send
+TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$root/tests/tsan.supp" \
+    ctest --test-dir build/tsan --output-on-failure -j "$jobs" \
+          -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$"

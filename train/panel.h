@@ -21,6 +21,28 @@ public:
     virtual void setRtsState(CheckState state) = 0;
 };
 
+// The fields as plain values, starting at the window's defaults: what vorlagen-send and the
+// benchmark set from their options, and what tests set by hand.
+class FieldValues : public Panel
+{
+public:
+    QString port = QStringLiteral("1");
+    QString rate = QStringLiteral("115200");
+    QString period = QStringLiteral("100");
+    QString train = QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0");
+    CheckState dtr = CheckState::Unchecked;
+    CheckState rts = CheckState::Unchecked;
+
+    QString portText() const override { return port; }
+    QString bitRateText() const override { return rate; }
+    QString periodText() const override { return period; }
+    QString trainText() const override { return train; }
+    CheckState dtrState() const override { return dtr; }
+    CheckState rtsState() const override { return rts; }
+    void setDtrState(CheckState state) override { dtr = state; }
+    void setRtsState(CheckState state) override { rts = state; }
+};
+
 // Modal message boxes with one OK button. The window shows real ones; tests record them.
 class Messenger
 {

@@ -97,8 +97,10 @@ void TrainSender::lineClick(bool dtr)
 std::optional<PortFailure> TrainSender::setUpLocked()
 {
     const QString settings = Fields::settingsText(m_panel.bitRateText());
-    if (MSCommPort.portOpen())
+    if (MSCommPort.portOpen()) {
+        m_output = MSCommPort.output();
         return std::nullopt; // a changed number or rate waits for the next close
+    }
 
     const QString portText = m_panel.portText();
     const auto number = Fields::toInteger16(portText);
@@ -115,7 +117,10 @@ std::optional<PortFailure> TrainSender::setUpLocked()
         return f;
     if (auto f = MSCommPort.setInputLen(kInputLen))
         return f;
-    return MSCommPort.setPortOpen(true);
+    if (auto f = MSCommPort.setPortOpen(true))
+        return f;
+    m_output = MSCommPort.output();
+    return std::nullopt;
 }
 
 qint16 TrainSender::SetUpCommPort()
@@ -125,6 +130,7 @@ qint16 TrainSender::SetUpCommPort()
 
 std::optional<PortFailure> TrainSender::closeLocked()
 {
+    m_output = PortOutput();
     if (!MSCommPort.portOpen())
         return std::nullopt;
     return MSCommPort.setPortOpen(false);
@@ -142,11 +148,13 @@ void TrainSender::stopLocked()
 }
 
 // A failed write or line ends the repetition at once: timer off, port closed (the failure that
-// ended it is the one worth reporting), shown once later on the window's thread.
+// ended it is the one worth reporting), shown once later on the window's thread. A tick runs
+// this on the timer's thread, so the device is closed through the output, not the port object;
+// the port object finds it closed.
 void TrainSender::failLocked(const PortFailure &failure)
 {
     stopLocked();
-    closeLocked();
+    std::exchange(m_output, PortOutput()).close();
     if (!m_pendingFailure)
         m_pendingFailure = failure;
 }
@@ -159,8 +167,8 @@ void TrainSender::timerSlanjePovorki_Timer(std::optional<quint64> tick)
         return;
     std::optional<PortFailure> failure;
     if (BrojBajtova > 0)
-        failure = MSCommPort.setOutput(
-            QByteArray(reinterpret_cast<const char *>(Povorka.data()), BrojBajtova));
+        failure =
+            m_output.write(QByteArray(reinterpret_cast<const char *>(Povorka.data()), BrojBajtova));
     if (!failure) {
         if (tick)
             ++m_sent;

@@ -14,10 +14,10 @@
 
 // The window's logic: the port set-up and close, the line boxes, and the three send commands
 // with the send routine. The window forwards each of its handlers here. Commands run on the
-// window's thread; ticks run on the timer's thread. Both hold one lock while they touch the
-// port or the train, so a send never overlaps a command, and a command that returns has the
-// last word: a tick of an older schedule does nothing. Message boxes are shown only after the
-// lock is released.
+// window's thread and drive the port object; ticks run on the timer's thread and reach the port
+// only through its open device (PortOutput). Both hold one lock while they touch the port or the
+// train, so a send never overlaps a command, and a command that returns has the last word: a tick
+// of an older schedule does nothing. Message boxes are shown only after the lock is released.
 class TrainSender : public QObject
 {
     Q_OBJECT
@@ -78,6 +78,7 @@ private:
     Messenger &m_messenger;
 
     mutable std::mutex m_lock;
+    PortOutput m_output; // the open port's device, set by every set-up, cleared by every close
     PovorkaBuffer Povorka{};
     qint16 BrojBajtova = 0;
     bool m_repeating = false;

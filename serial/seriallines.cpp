@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "serial/seriallines.h"
+
+#include "serial/operatortexts.h"
+#include "serial/serialline.h"
+
+#include <QIODevice>
+#include <QMetaObject>
+#include <QThread>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+SerialLines::SerialLines(QObject *parent)
+    : QObject(parent)
+{}
+
+SerialLines::~SerialLines()
+{
+    finish(kExitGrace);
+}
+
+SerialLines::Taken SerialLines::takeOver(const QString &path, qint32 rate,
+                                         PortDevice::FailureHandler handler)
+{
+    Q_ASSERT(thread() == QThread::currentThread());
+    const auto it = m_lines.find(path);
+    if (it == m_lines.end())
+        return {};
+    if (it->second->reclaim(rate, std::move(handler)))
+        return {it->second, std::nullopt};
+    if (it->second->state() == SerialLine::State::Owned)
+        return {nullptr, OperatorText::portOpenInThisProgram(path)};
+    // Gone: closed now, and the device opens afresh.
+    it->second->close(SerialLine::Leftovers::Discard);
+    m_lines.erase(it);
+    return {};
+}
+
+std::shared_ptr<SerialLine> SerialLines::start(const QString &path,
+                                               std::unique_ptr<LineDriver> driver,
+                                               std::unique_ptr<QIODevice> port, qint32 rate,
+                                               PortDevice::FailureHandler handler,
+                                               std::optional<PortFailure> *failure)
+{
+    Q_ASSERT(thread() == QThread::currentThread());
+    driver->claimExclusive();
+    qint32 applied = 0;
+    const LineDriver::Status rated = driver->setRate(rate, &applied);
+    if (m_lines.count(path))
+        *failure = OperatorText::portOpenInThisProgram(path);
+    else if (rated != LineDriver::Status::Ok || !SerialLine::closeEnough(rate, applied))
+        *failure = OperatorText::rateNotAccepted(path, rate,
+                                                 rated == LineDriver::Status::Ok ? applied : 0);
+    if (*failure) {
+        driver->releaseHandle();
+        port->close();
+        return nullptr;
+    }
+    // A worker says so from its own thread; the close runs here.
+    auto closeWanted = [this] {
+        QMetaObject::invokeMethod(this, &SerialLines::closeFinished, Qt::QueuedConnection);
+    };
+    auto line = std::make_shared<SerialLine>(path, std::move(driver), std::move(port), rate,
+                                             applied, std::move(handler), std::move(closeWanted));
+    m_lines.emplace(path, line);
+    return line;
+}
+
+void SerialLines::closeFinished()
+{
+    for (auto it = m_lines.begin(); it != m_lines.end();) {
+        if (it->second->finished()) {
+            it->second->close(SerialLine::Leftovers::Keep);
+            it = m_lines.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void SerialLines::finish(std::chrono::milliseconds grace, const std::function<bool()> &hurry)
+{
+    Q_ASSERT(thread() == QThread::currentThread());
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (!m_lines.empty()) {
+        const bool now = std::chrono::steady_clock::now() >= deadline || (hurry && hurry());
+        for (auto it = m_lines.begin(); it != m_lines.end();) {
+            if (now || it->second->idle()) {
+                it->second->close(now ? SerialLine::Leftovers::Discard
+                                      : SerialLine::Leftovers::Keep);
+                it = m_lines.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (!m_lines.empty())
+            std::this_thread::sleep_for(10ms);
+    }
+}
