@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
+#include "app/qtstrings.h"
 #include "app/singleinstance.h"
 #include "app/vorlagen.h"
 #include "serial/operatortexts.h"
@@ -41,6 +42,7 @@ public:
     }
 
     SerialLines lines; // closed for good by end(); the lock below is given up after it
+    QtStrings qtStrings;
     std::unique_ptr<SingleInstance> instance;
     QPointer<VorlaGen> window;
 
@@ -72,6 +74,7 @@ void writeSettings()
 bool Main(Messenger &messenger)
 {
     Program &kept = program();
+    QCoreApplication::installTranslator(&kept.qtStrings);
     kept.instance = std::make_unique<SingleInstance>();
     if (!kept.instance->tryAcquire()) {
         messenger.information(OperatorText::alreadyRunningTitle(), OperatorText::alreadyRunning());

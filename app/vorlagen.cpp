@@ -2,6 +2,7 @@
 #include "app/vorlagen.h"
 
 #include "app/linepreview.h"
+#include "train/fields.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,7 +16,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
-#include <limits>
 
 namespace {
 
@@ -47,11 +47,13 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QRec
     return widget;
 }
 
-QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+// A field keeps only as much as a command can use: a pasted megabyte neither freezes the window
+// when a command reads it nor stays in memory for good.
+QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, const QRect &geometry,
+                   int maxLength = Fields::kNumberFieldLength)
 {
     auto *widget = control<QLineEdit>(parent, name, geometry);
-    // No length limit: Qt's default stops at 32767 characters.
-    widget->setMaxLength(std::numeric_limits<int>::max());
+    widget->setMaxLength(maxLength);
     widget->setText(text);
     return widget;
 }
@@ -167,7 +169,7 @@ void VorlaGen::createControls()
     // Typed text stays exactly as typed: it is neither added to the list, nor completed from it.
     cBaudRate->setInsertPolicy(QComboBox::NoInsert);
     cBaudRate->setCompleter(nullptr);
-    cBaudRate->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
+    cBaudRate->lineEdit()->setMaxLength(Fields::kNumberFieldLength);
     cBaudRate->setCurrentIndex(cBaudRate->findText(QStringLiteral("115200")));
 
     Label2 = label(Frame1, "Label2", QStringLiteral("Perioda:"), twips(240, 1275, 615, 255));
@@ -187,7 +189,7 @@ void VorlaGen::createControls()
     Frame3 = frame(this, "Frame3", QStringLiteral("Podaci za slanje"), twips(120, 2880, 8535, 855));
     txtPodaciZaSlanje =
         textBox(Frame3, "txtPodaciZaSlanje", QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0"),
-                twips(120, 360, 8295, 315));
+                twips(120, 360, 8295, 315), Fields::kTrainFieldLength);
 
     cmdKraj = button(this, "cmdKraj", QStringLiteral("Kraj"), twips(7200, 120, 1455, 375));
 

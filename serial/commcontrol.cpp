@@ -70,8 +70,12 @@ qint32 CommControl::bitRateOf(const QString &settings)
 
 std::optional<PortFailure> CommControl::setSettings(const QString &settings)
 {
-    if (bitRateOf(settings) == 0)
-        return OperatorText::badBitRate(settings.section(QLatin1Char(','), 0, 0));
+    if (bitRateOf(settings) == 0) {
+        // Quoted as typed: the rate text may hold commas of its own ("9600,n,8,1").
+        static const QString kFraming = QStringLiteral(",n,8,1");
+        return OperatorText::badBitRate(
+            settings.endsWith(kFraming) ? settings.chopped(kFraming.size()) : settings);
+    }
     m_settings = settings;
     return std::nullopt;
 }

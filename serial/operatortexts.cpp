@@ -12,7 +12,25 @@ PortFailure fromPort(int number, const QString &description)
     return PortFailure{number, description, kSourcePort};
 }
 
+QString number(qint64 value)
+{
+    return QString::number(value);
+}
+
 } // namespace
+
+QString quoted(const QString &typed)
+{
+    // A box is read, not scrolled: a pasted megabyte shows as its first few characters.
+    constexpr qsizetype kShown = 40;
+    if (typed.size() <= kShown)
+        return QLatin1Char('"') + typed + QLatin1Char('"');
+    qsizetype cut = kShown - 3;
+    if (typed.at(cut - 1).isHighSurrogate())
+        --cut; // never half a character
+    return QLatin1Char('"') + typed.left(cut) + QStringLiteral("...\" (") + number(typed.size()) +
+           QStringLiteral(" znakova)");
+}
 
 QString reportTitle()
 {
@@ -30,7 +48,7 @@ PortFailure portNotANumber(const QString &text)
 {
     return PortFailure{
         PortError::PortNotANumber,
-        QStringLiteral("Port \"%1\" nije ceo broj; upisite broj porta, npr. 1").arg(text),
+        QStringLiteral("Port %1 nije ceo broj; upisite broj porta, npr. 1").arg(quoted(text)),
         kSourceWindow};
 }
 
@@ -38,7 +56,7 @@ PortFailure portOutOfRange(const QString &text)
 {
     return PortFailure{
         PortError::PortOutOfRange,
-        QStringLiteral("Broj porta \"%1\" je izvan opsega -32768 do 32767").arg(text.trimmed()),
+        QStringLiteral("Broj porta %1 je izvan opsega -32768 do 32767").arg(quoted(text.trimmed())),
         kSourceWindow};
 }
 
@@ -51,9 +69,9 @@ PortFailure portBelowOne(qint16 number)
 PortFailure badBitRate(const QString &rateText)
 {
     return fromPort(PortError::BadBitRate,
-                    QStringLiteral("Brzina \"%1\" b/s nije prihvacena; upisite ceo pozitivan "
+                    QStringLiteral("Brzina %1 b/s nije prihvacena; upisite ceo pozitivan "
                                    "broj, npr. 9600")
-                        .arg(rateText));
+                        .arg(quoted(rateText)));
 }
 
 PortFailure badQueueSize(qint16 size)
@@ -86,8 +104,7 @@ PortFailure noSuchPort(qint16 number, const QString &tried, const QStringList &p
         present.isEmpty() ? QStringLiteral("nema ni jednog") : present.join(QStringLiteral(", "));
     return fromPort(PortError::NoSuchPort,
                     QStringLiteral("Port %1 ne postoji (trazeno: %2); postojeci portovi: %3")
-                        .arg(number)
-                        .arg(tried, existing));
+                        .arg(OperatorText::number(number), tried, existing));
 }
 
 PortFailure deviceMissing(const QString &path)
@@ -119,7 +136,7 @@ PortFailure alreadyOpen(const QString &path)
 
 PortFailure rateNotAccepted(const QString &path, qint32 rate, qint32 applied)
 {
-    QString text = QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path).arg(rate);
+    QString text = QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path, number(rate));
     if (applied > 0 && applied != rate)
         text += QStringLiteral(" (najbliza koju daje je %1 b/s)").arg(applied);
     return fromPort(PortError::RateNotAccepted, text + QStringLiteral("; izaberite drugu brzinu"));
@@ -144,7 +161,7 @@ PortFailure portBusy(const QString &path)
 PortFailure portBusyBy(const QString &path, const QString &program, qint64 pid)
 {
     return fromPort(PortError::PortInUse,
-                    busyText(path) + QStringLiteral(" (%1, proces %2)").arg(program).arg(pid));
+                    busyText(path) + QStringLiteral(" (%1, proces %2)").arg(program, number(pid)));
 }
 
 PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint64 pid)
@@ -154,8 +171,7 @@ PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint
                                    "programa koji vise ne radi (proces %3), a pripada drugom "
                                    "korisniku; neka je ukloni taj korisnik ili administrator: "
                                    "sudo rm %2")
-                        .arg(path, lockFile)
-                        .arg(pid));
+                        .arg(path, lockFile, number(pid)));
 }
 
 PortFailure portHeldExclusively(const QString &path)
@@ -190,10 +206,7 @@ PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 
 {
     QString text = QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
                                   "staje u %4; povorka nije poslata")
-                       .arg(path)
-                       .arg(waiting)
-                       .arg(bytes)
-                       .arg(limit);
+                       .arg(path, number(waiting), number(bytes), number(limit));
     if (rate > 0) {
         const qint64 seconds = std::max<qint64>(1, (waiting * 10 + rate - 1) / rate);
         text += QStringLiteral("; linija ih salje jos oko %1 s").arg(seconds);
@@ -205,39 +218,35 @@ PortFailure writeFailed(const QString &path, int systemError)
 {
     return fromPort(PortError::WriteFailed,
                     QStringLiteral("Upis na %1 nije uspeo (greska sistema %2); nista nije poslato")
-                        .arg(path)
-                        .arg(systemError));
+                        .arg(path, number(systemError)));
 }
 
 PortFailure linesFailed(const QString &line, const QString &path, int systemError)
 {
     return fromPort(PortError::LinesFailed,
                     QStringLiteral("Linije %1 na %2 nije moguce postaviti (greska sistema %3)")
-                        .arg(line, path)
-                        .arg(systemError));
+                        .arg(line, path, number(systemError)));
 }
 
 QString badPeriod(const QString &text)
 {
     return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
-                          "\"%1\". Ponavljanje nije pokrenuto.")
-        .arg(text);
+                          "%1. Ponavljanje nije pokrenuto.")
+        .arg(quoted(text));
 }
 
 QString badPeriodGoesOn(const QString &text, int oldPeriod)
 {
     return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
-                          "\"%1\". Ponavljanje se nastavlja sa starom periodom od %2 ms.")
-        .arg(text)
-        .arg(oldPeriod);
+                          "%1. Ponavljanje se nastavlja sa starom periodom od %2 ms.")
+        .arg(quoted(text), number(oldPeriod));
 }
 
 QString trainTooLong(qint64 bytes, int capacity)
 {
     return QStringLiteral("Povorka je preduga: tekst daje %1 bajtova, a stane najvise %2. "
                           "Skratite podatke za slanje.")
-        .arg(bytes)
-        .arg(capacity);
+        .arg(number(bytes), number(capacity));
 }
 
 QString alreadyRunningTitle()

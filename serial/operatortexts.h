@@ -15,6 +15,10 @@ namespace OperatorText {
 inline const QString kSourceWindow = QStringLiteral("VorlaGen");
 inline const QString kSourcePort = QStringLiteral("MSCommPort");
 
+// What the operator typed, as a text quotes it: in quotes, and only the start of a long one
+// (with its length). Texts put operator input in with one substitution, never a chain of them.
+QString quoted(const QString &typed);
+
 // The port error report: its title, and "Greska <n> - <description> - <source>" with the line
 // that asks the operator to try again.
 QString reportTitle();

@@ -175,8 +175,15 @@ void tst_TrainSender::refusedCommandChangesNothing_data()
     for (const char *text : {"sto", "-1", "0x10", "10.0", "\u0661"})
         QTest::addRow("period %s", text) << "Ponavljanje" << "period" << text
                                          << OperatorText::badPeriod(QString::fromUtf8(text)) << "";
-    QTest::newRow("period while repeating") << "again" << "period" << "abc"
-                                            << OperatorText::badPeriodGoesOn("abc", 100) << "";
+    // What was typed is quoted whole and taken literally, or only its start when it is long.
+    QTest::newRow("period %1 while repeating") << "again" << "period" << "%1"
+        << "Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je \"%1\". "
+           "Ponavljanje se nastavlja sa starom periodom od 100 ms." << "";
+    QTest::newRow("rate with a framing of its own") << "Jednom" << "rate" << "9600,n,8,1"
+        << "Greska 104 - Brzina \"9600,n,8,1\" b/s nije" << port;
+    QTest::newRow("rate of 100 digits") << "Jednom" << "rate" << QString(100, QLatin1Char('7'))
+        << "Greska 104 - Brzina \"" + QString(37, QLatin1Char('7')) + "...\" (100 znakova) b/s"
+        << port;
     // clang-format on
     // One byte more than each command takes, and a length whose count must not wrap in 16 bits.
     const auto tooLong = [](const char *command, int bytes, int most) {

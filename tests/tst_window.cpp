@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "app/qtstrings.h"
 #include "app/vorlagen.h"
 #include "fakes.h"
 
@@ -7,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -29,6 +31,8 @@ private slots:
     void baudRatesOfferedAndTypedRateKept();
     void focusOrder();
     void lineBoxes();
+    void pastedMegabyteIsCutAndRefused_data();
+    void pastedMegabyteIsCutAndRefused();
     void realBoxIsModalWithOneOk();
     void closingReleasesThePort_data();
     void closingReleasesThePort();
@@ -53,6 +57,7 @@ private:
 void tst_Window::init()
 {
     m_line = std::make_shared<FakeLine>();
+    m_messages = RecordingMessenger();
     m_window = new VorlaGen(fakeParts(m_line, 1));
     m_window->setMessenger(&m_messages);
 }
@@ -209,24 +214,68 @@ void tst_Window::lineBoxes()
 }
 
 // The real box: critical, modal on the window, one OK.
+void tst_Window::pastedMegabyteIsCutAndRefused_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QChar>("character");
+    QTest::addColumn<QString>("start"); // of the box's text
+    QTest::newRow("digits for the port") << "txtPort" << QChar(u'7') << "Greska 102 - ";
+    QTest::newRow("a train of E") << "txtPodaciZaSlanje" << QChar(u'E') << "Povorka je preduga";
+    // Two UTF-16 units a character: cut, it still makes more bytes than fit.
+    QTest::newRow("a train of emoji")
+        << "txtPodaciZaSlanje" << QChar(0xD83D) << "Povorka je preduga";
+}
+
+// A field keeps only what a command can use; what it keeps is refused as the whole would be,
+// with a short quote, and nothing reaches the port.
+void tst_Window::pastedMegabyteIsCutAndRefused()
+{
+    QFETCH(QString, field);
+    QFETCH(QChar, character);
+    QFETCH(QString, start);
+    QString pasted = QString(1 << 20, character);
+    if (character.isHighSurrogate())
+        pasted = QString::fromUtf8("\U0001F600").repeated(1 << 19);
+    auto *edit = child<QLineEdit>(field.toLatin1().constData());
+    edit->selectAll();
+    edit->insert(pasted);
+    QVERIFY(edit->text().size() < 10000);
+    child<QPushButton>("cmdJednom")->click();
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QVERIFY2(m_messages.boxes.first().text.startsWith(start), qPrintable(m_messages.boxes[0].text));
+    QVERIFY(m_messages.boxes.first().text.size() < 300);
+    QVERIFY(m_line->writes.isEmpty());
+}
+
+// With Qt's own words translated as the start-up does: the box's button and the fields' menu.
 void tst_Window::realBoxIsModalWithOneOk()
 {
+    QtStrings qtStrings;
+    QCoreApplication::installTranslator(&qtStrings);
     m_window->setMessenger(nullptr);
     showAndActivate();
     QString seen;
     QTimer::singleShot(0, [&] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            seen = QStringLiteral("%1 %2 %3 %4")
+            seen = QStringLiteral("%1 %2 %3 %4 %5")
                        .arg(box->icon())
                        .arg(box->windowTitle())
                        .arg(box->standardButtons())
-                       .arg(box->isModal() && box->parentWidget() == m_window);
+                       .arg(box->isModal() && box->parentWidget() == m_window)
+                       .arg(box->button(QMessageBox::Ok)->text());
             box->button(QMessageBox::Ok)->click();
         }
     });
     m_window->critical(QStringLiteral("Greska !"), QStringLiteral("tekst"));
-    QCOMPARE(seen,
-             QStringLiteral("%1 Greska ! %2 1").arg(QMessageBox::Critical).arg(QMessageBox::Ok));
+    QCOMPARE(
+        seen,
+        QStringLiteral("%1 Greska ! %2 1 U redu").arg(QMessageBox::Critical).arg(QMessageBox::Ok));
+    const std::unique_ptr<QMenu> menu(child<QLineEdit>("txtPort")->createStandardContextMenu());
+    QStringList words;
+    for (const QAction *action : menu->actions())
+        words << action->text().section(QLatin1Char('\t'), 0, 0);
+    QCOMPARE(words.join(QLatin1Char(',')), QStringLiteral("&Ponisti,Po&novi,,Ise&ci,&Kopiraj,"
+                                                          "&Nalepi,Obrisi,,Izaberi sve"));
 }
 
 void tst_Window::closingReleasesThePort_data()

@@ -28,6 +28,13 @@ qint32 bitRate(const QString &rateText);
 // "Perioda:" in milliseconds, 0..32767; nothing for any other text.
 std::optional<int> periodMs(const QString &text);
 
+// How much of a field's text the window keeps. A number field: far more than any number the
+// commands take, spaces and zeros included. The train: with two UTF-16 units per character at
+// most, a text cut at this length still makes more bytes than fit, so a paste that is too long
+// is still refused as too long, never sent cut short.
+inline constexpr int kNumberFieldLength = 100;
+inline constexpr int kTrainFieldLength = 2 * 3 * (kPovorkaSlots + 1);
+
 // Whether the train text fits the buffer for "Jednom" (Terminator::None) or "Ponavljanje"
 // (Terminator::Zero, whose zero takes a slot of its own).
 bool trainFits(qint64 bytes, Terminator terminator);
