@@ -3,6 +3,7 @@
 
 #include "app/linepreview.h"
 
+#include "train/fields.h"
 #include "train/precisetimer.h"
 
 #include <QCheckBox>
@@ -166,10 +167,8 @@ void VorlaGen::createControls()
 
     cBaudRate = control<QComboBox>(Frame1, "cBaudRate", twips(840, 840, 1215, 315));
     cBaudRate->setEditable(true);
-    cBaudRate->addItems({QStringLiteral("110"), QStringLiteral("300"), QStringLiteral("600"),
-                         QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
-                         QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-                         QStringLiteral("57600"), QStringLiteral("115200")});
+    for (const qint32 rate : Fields::kStandardBitRates)
+        cBaudRate->addItem(QString::number(rate));
     // Typed text stays exactly as typed: it is neither added to the list, nor completed from it.
     cBaudRate->setInsertPolicy(QComboBox::NoInsert);
     cBaudRate->setCompleter(nullptr);
