@@ -65,6 +65,8 @@ public:
     void chkRTS_Click();
     qint16 SetUpCommPort();
     void CloseCommPort();
+    // The pulse designer, from the button beside the preview or a click on its line.
+    void cmdImpulsi_Click();
 
     TrainSender &trainSender() { return m_sender; }
     CommControl &port() { return MSCommPort; }
@@ -108,6 +110,7 @@ private:
     QLineEdit *txtPodaciZaSlanje = nullptr;
     QPushButton *cmdKraj = nullptr;
     LinePreview *m_preview = nullptr;
+    QPushButton *cmdImpulsi = nullptr;
 
     // Declared in this order so that the sender goes first, then the timer (its thread ends),
     // then the port (released with what was written still going out).

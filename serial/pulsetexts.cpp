@@ -178,9 +178,14 @@ QString pulsesRateLine(qint32 bitRate)
     return QStringLiteral("Brzina: %1 b/s").arg(bitRate);
 }
 
+QString pulsesTrainLabel()
+{
+    return QStringLiteral("Povorka:");
+}
+
 QString pulsesTrainLine(const QString &trainText)
 {
-    return QStringLiteral("Povorka: ") + trainText;
+    return pulsesTrainLabel() + QLatin1Char(' ') + trainText;
 }
 
 QString pulsesSizeLine(qint64 bytes, double seconds, double largestError, double tolerance)
@@ -237,9 +242,9 @@ QString pulsesRules()
                           "mirovanje linije.");
 }
 
-QString pulsesStandardRates()
+QString pulsesStandardRates(qint32 lowest, qint32 highest)
 {
-    return QStringLiteral("Samo standardne brzine (110 ... 115200 b/s)");
+    return QStringLiteral("Samo standardne brzine (%1 ... %2 b/s)").arg(lowest).arg(highest);
 }
 
 QString pulsesToleranceLabel()
@@ -273,9 +278,11 @@ QString pulsesOptionHelp()
                           "trajanje u us ili ms): program nalazi brzinu i bajtove");
 }
 
-QString standardRatesOptionHelp()
+QString standardRatesOptionHelp(qint32 lowest, qint32 highest)
 {
-    return QStringLiteral("uz --pulses: samo standardne brzine (110 ... 115200 b/s)");
+    return QStringLiteral("uz --pulses: samo standardne brzine (%1 ... %2 b/s)")
+        .arg(lowest)
+        .arg(highest);
 }
 
 QString toleranceOptionHelp()

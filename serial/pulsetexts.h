@@ -38,6 +38,7 @@ QString pulseNotFramed(int number, const QString &token, bool low, PulseScope sc
 
 // The answer: rate, train, size and largest error; per pulse what it became.
 QString pulsesRateLine(qint32 bitRate);
+QString pulsesTrainLabel();
 QString pulsesTrainLine(const QString &trainText);
 QString pulsesSizeLine(qint64 bytes, double seconds, double largestError, double tolerance);
 QStringList pulseColumns();
@@ -51,7 +52,7 @@ QString pulsesTitle();
 QString pulsesPatternLabel();
 QString pulsesPatternHint();
 QString pulsesRules();
-QString pulsesStandardRates();
+QString pulsesStandardRates(qint32 lowest, qint32 highest);
 QString pulsesToleranceLabel();
 QString pulsesLegend();
 QString pulsesApply();
@@ -60,7 +61,7 @@ QString pulsesClose();
 
 // vorlagen-send.
 QString pulsesOptionHelp();
-QString standardRatesOptionHelp();
+QString standardRatesOptionHelp(qint32 lowest, qint32 highest);
 QString toleranceOptionHelp();
 QString planOptionHelp();
 QString badTolerance(const QString &text);

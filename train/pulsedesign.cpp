@@ -606,10 +606,14 @@ std::optional<double> toleranceFromPercent(const QString &text)
 QStringList summaryLines(const Design &design, const Options &options)
 {
     return {OperatorText::pulsesRateLine(design.bitRate),
-            OperatorText::pulsesTrainLine(trainText(design.bytes)),
-            OperatorText::pulsesSizeLine(design.bytes.size(),
-                                         ::trainSeconds(design.bytes.size(), design.bitRate),
-                                         design.largestError, options.tolerance)};
+            OperatorText::pulsesTrainLine(trainText(design.bytes)), sizeLine(design, options)};
+}
+
+QString sizeLine(const Design &design, const Options &options)
+{
+    return OperatorText::pulsesSizeLine(design.bytes.size(),
+                                        ::trainSeconds(design.bytes.size(), design.bitRate),
+                                        design.largestError, options.tolerance);
 }
 
 QStringList pulseCells(int number, const MadePulse &pulse)

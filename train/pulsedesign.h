@@ -91,6 +91,7 @@ std::optional<double> toleranceFromPercent(const QString &text);
 // (rate, train, size and largest error) and one row per pulse (number, level, wanted, made,
 // error).
 QStringList summaryLines(const Design &design, const Options &options);
+QString sizeLine(const Design &design, const Options &options); // the third summary line
 QStringList pulseCells(int number, const MadePulse &pulse);
 // Both of the above as plain text, the pulses as aligned columns under a heading.
 QString planText(const Design &design, const Options &options);
