@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPromise>
 #include <QThreadPool>
@@ -25,6 +26,7 @@ LinePreview::LinePreview(QWidget *parent)
     : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true); // the hand over the drawn line says it can be clicked
     setAccessibleName(QStringLiteral("Pregled TX linije"));
     QFont small = font();
     small.setPixelSize(10);
@@ -304,6 +306,23 @@ int LinePreview::yOfLevel(bool level) const
 {
     const QRect plot = plotRect();
     return level ? plot.top() + kLevelInset : plot.bottom() - kLevelInset;
+}
+
+void LinePreview::mouseMoveEvent(QMouseEvent *event)
+{
+    if (plotRect().contains(event->position().toPoint()))
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
+    QWidget::mouseMoveEvent(event);
+}
+
+void LinePreview::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && plotRect().contains(event->position().toPoint()))
+        emit lineClicked();
+    else
+        QWidget::mouseReleaseEvent(event);
 }
 
 void LinePreview::paintEvent(QPaintEvent *)

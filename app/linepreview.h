@@ -17,7 +17,8 @@ class QPainter;
 // with a time axis, its size and time on the line against the period, where the port number
 // leads, and while repeating how many trains went out. It only shows: it takes no keyboard focus
 // and never changes a field, so the window's layout and focus order stay as they are. The window
-// forwards its field texts; everything is decoded the way the send commands decode it.
+// forwards its field texts; everything is decoded the way the send commands decode it. A click
+// on the drawn line asks for the way back, from pulses to a train (lineClicked).
 class LinePreview : public QWidget
 {
     Q_OBJECT
@@ -68,6 +69,9 @@ public:
     static QColor lineColor();
     static QColor warningColor();
 
+signals:
+    void lineClicked();
+
 public slots:
     void setTrainText(const QString &text);
     void setRateText(const QString &text);
@@ -78,6 +82,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void paintTrace(QPainter &painter) const;

@@ -2,6 +2,9 @@
 #include "app/vorlagen.h"
 
 #include "app/linepreview.h"
+#include "app/pulsedialog.h"
+
+#include "serial/pulsetexts.h"
 #include "train/fields.h"
 
 #include <QCheckBox>
@@ -162,10 +165,8 @@ void VorlaGen::createControls()
 
     cBaudRate = control<QComboBox>(Frame1, "cBaudRate", twips(840, 840, 1215, 315));
     cBaudRate->setEditable(true);
-    cBaudRate->addItems({QStringLiteral("110"), QStringLiteral("300"), QStringLiteral("600"),
-                         QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
-                         QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-                         QStringLiteral("57600"), QStringLiteral("115200")});
+    for (const qint32 rate : Fields::kStandardBitRates)
+        cBaudRate->addItem(QString::number(rate));
     // Typed text stays exactly as typed: it is neither added to the list, nor completed from it.
     cBaudRate->setInsertPolicy(QComboBox::NoInsert);
     cBaudRate->setCompleter(nullptr);
@@ -199,12 +200,17 @@ void VorlaGen::createControls()
     m_preview->setObjectName(QStringLiteral("linePreview"));
     m_preview->setGeometry(326, 38, 250, 150);
 
+    // The pulse designer's button sits above the preview, left of "Kraj", as wide as it.
+    cmdImpulsi = button(this, "cmdImpulsi", OperatorText::pulsesButton(), QRect(326, 8, 97, 25));
+
     // The keyboard order of the original form: the port number comes last although it is the
     // first field on screen.
     QWidget *const order[] = {chkDTR,         chkRTS,  cBaudRate,         txtPerioda, cmdJednom,
                               cmdPonavljanje, cmdStop, txtPodaciZaSlanje, cmdKraj,    txtPort};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // The pulse designer's button is no part of the form: after all of it.
+    setTabOrder(txtPort, cmdImpulsi);
 }
 
 void VorlaGen::connectHandlers()
@@ -215,6 +221,8 @@ void VorlaGen::connectHandlers()
     connect(cmdKraj, &QPushButton::clicked, this, &VorlaGen::cmdKraj_Click);
     connect(chkDTR, &QCheckBox::stateChanged, this, &VorlaGen::chkDTR_Click);
     connect(chkRTS, &QCheckBox::stateChanged, this, &VorlaGen::chkRTS_Click);
+    connect(cmdImpulsi, &QPushButton::clicked, this, &VorlaGen::cmdImpulsi_Click);
+    connect(m_preview, &LinePreview::lineClicked, this, &VorlaGen::cmdImpulsi_Click);
 
     // The preview follows the fields as they are typed, through the decoding the commands use.
     connect(txtPodaciZaSlanje, &QLineEdit::textChanged, m_preview, &LinePreview::setTrainText);
@@ -376,6 +384,22 @@ void VorlaGen::chkRTS_Click()
 {
     settle(chkRTS);
     trainSender().chkRTS_Click();
+}
+
+// One dialog for the window's life, so that it keeps the last pattern. "Primeni" writes the two
+// fields as the operator would type them; the commands read them as always.
+void VorlaGen::cmdImpulsi_Click()
+{
+    auto *dialog = findChild<PulseDialog *>();
+    if (!dialog) {
+        dialog = new PulseDialog(this);
+        connect(dialog, &PulseDialog::applied, this,
+                [this](const QString &rateText, const QString &trainText) {
+                    cBaudRate->setEditText(rateText);
+                    txtPodaciZaSlanje->setText(trainText);
+                });
+    }
+    dialog->open();
 }
 
 qint16 VorlaGen::SetUpCommPort()

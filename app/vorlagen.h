@@ -62,6 +62,8 @@ public:
     void chkRTS_Click();
     qint16 SetUpCommPort();
     void CloseCommPort();
+    // The pulse designer, from the button beside the preview or a click on its line.
+    void cmdImpulsi_Click();
 
     TrainSender &trainSender() { return m_engine.sender(); }
     CommControl &port() { return m_engine.port(); }
@@ -105,6 +107,7 @@ private:
     QLineEdit *txtPodaciZaSlanje = nullptr;
     QPushButton *cmdKraj = nullptr;
     LinePreview *m_preview = nullptr;
+    QPushButton *cmdImpulsi = nullptr;
 
     MessageBoxes m_boxes;
     Messenger *m_messenger = nullptr;

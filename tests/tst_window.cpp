@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "app/linepreview.h"
+#include "app/pulsedialog.h"
 #include "app/qtstrings.h"
 #include "app/vorlagen.h"
 #include "fakes.h"
@@ -36,6 +38,8 @@ private slots:
     void realBoxIsModalWithOneOk();
     void closingReleasesThePort_data();
     void closingReleasesThePort();
+    void pulseDialogWritesTheFields_data();
+    void pulseDialogWritesTheFields();
 
 private:
     template<typename T = QWidget> T *child(const char *name) const
@@ -97,6 +101,7 @@ void tst_Window::controlsAndCaptions_data()
     row("txtPodaciZaSlanje", "QLineEdit", "Frame3", "F0 F0 F0 F0 F0 F0 F0 F0 F0 F0",
         QRect(8, 24, 553, 21));
     row("cmdKraj", "QPushButton", "VorlaGen", "Kraj", QRect(480, 8, 97, 25));
+    row("cmdImpulsi", "QPushButton", "VorlaGen", "Impulsi...", QRect(326, 8, 97, 25));
 }
 
 // A caption must fit in what the style leaves for it, in the window's own font.
@@ -176,9 +181,10 @@ void tst_Window::focusOrder()
 {
     showAndActivate();
     QCOMPARE(QApplication::focusWidget(), child("chkDTR"));
-    const QStringList order = {"chkRTS",         "cBaudRate", "txtPerioda",        "cmdJednom",
-                               "cmdPonavljanje", "cmdStop",   "txtPodaciZaSlanje", "cmdKraj",
-                               "txtPort",        "chkDTR"};
+    const QStringList order = {
+        "chkRTS",  "cBaudRate",         "txtPerioda", "cmdJednom", "cmdPonavljanje",
+        "cmdStop", "txtPodaciZaSlanje", "cmdKraj",    "txtPort",   "cmdImpulsi",
+        "chkDTR"};
     QStringList visited;
     for (int i = 0; i < order.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -299,6 +305,63 @@ void tst_Window::closingReleasesThePort()
     QTRY_VERIFY(m_window.isNull());
     QVERIFY(!m_line->open);
     QCOMPARE(m_line->calls.count(QStringLiteral("close")), 1);
+}
+
+void tst_Window::pulseDialogWritesTheFields_data()
+{
+    QTest::addColumn<bool>("byClick"); // on the preview's line, or the button
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("standardRates");
+    QTest::addColumn<QString>("rate"); // empty: refused, nothing changes
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("line clicked: byte 55 at 38400 b/s")
+        << true << QStringLiteral("L26us H26us L26us H26us L26us H26us L26us H26us L26us H26us")
+        << true << QStringLiteral("38400") << QByteArray("\x55");
+    QTest::newRow("button: one pulse of 100 us") << false << QStringLiteral("H1ms L100us") << false
+                                                 << QStringLiteral("10000") << QByteArray("\xFF");
+    QTest::newRow("refused") << false << QStringLiteral("L1ms H0.5ms L0.2ms") << false << QString()
+                             << QByteArray();
+}
+
+// "Primeni" writes "b/s:" and "Podaci za slanje", and "Jednom" sends what they say; a refused
+// pattern shows why and leaves both fields as they were.
+void tst_Window::pulseDialogWritesTheFields()
+{
+    QFETCH(bool, byClick);
+    QFETCH(QString, pattern);
+    QFETCH(bool, standardRates);
+    QFETCH(QString, rate);
+    QFETCH(QByteArray, bytes);
+    showAndActivate();
+    if (byClick) {
+        auto *preview = child<LinePreview>("linePreview");
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
+                          preview->mapTo(m_window, preview->plotRect().center()));
+    } else {
+        child<QPushButton>("cmdImpulsi")->click();
+    }
+    auto *dialog = m_window->findChild<PulseDialog *>();
+    QVERIFY(dialog);
+    QTRY_VERIFY(dialog->isVisible());
+    dialog->findChild<QCheckBox *>(QStringLiteral("standardRates"))->setChecked(standardRates);
+    dialog->findChild<QLineEdit *>(QStringLiteral("pattern"))->setText(pattern);
+    auto *apply = dialog->findChild<QPushButton *>(QStringLiteral("apply"));
+    const QString message = dialog->findChild<QLabel *>(QStringLiteral("result"))->text();
+    QTest::mouseClick(apply, Qt::LeftButton);
+    if (rate.isEmpty()) {
+        QVERIFY2(message.startsWith(QStringLiteral("Impuls 3 (\"L0.2ms\")")), qPrintable(message));
+        QVERIFY(!apply->isEnabled());
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(m_window->bitRateText(), QStringLiteral("115200"));
+        QCOMPARE(m_window->trainText(), QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0"));
+        return;
+    }
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(m_window->bitRateText(), rate);
+    QCOMPARE(m_window->trainText(), QString::fromLatin1(bytes.toHex(' ').toUpper()));
+    child<QPushButton>("cmdJednom")->click();
+    QCOMPARE(m_line->calls.first(), QStringLiteral("open /dev/ttyUSB0 %1 dtr=1 rts=0").arg(rate));
+    QCOMPARE(m_line->writes, QList<QByteArray>{bytes});
 }
 
 QTEST_MAIN(tst_Window)

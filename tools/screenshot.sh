@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Makes docs/screenshot.png from the real window, drawn offscreen, with a virtual port linked as
-# COM1 so that the line preview shows a port as it would on a bench.
+# COM1 so that the line preview shows a port as it would on a bench, and docs/pulses.png from
+# its pulse designer with an example.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -17,5 +18,5 @@ XDG_CONFIG_HOME="$config" build/release/tools/vorlagen-monitor 1 >/dev/null &
 monitor=$!
 for _ in $(seq 50); do [ -L "$config/vorlagen/com1" ] && break; sleep 0.1; done
 XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=offscreen \
-    build/release/tools/vorlagen-screenshot docs/screenshot.png
-echo "docs/screenshot.png"
+    build/release/tools/vorlagen-screenshot docs/screenshot.png docs/pulses.png
+echo "docs/screenshot.png docs/pulses.png"

@@ -25,6 +25,10 @@ QString settingsText(const QString &rateText);
 // The bit rate the port runs for a "b/s:" text; 0 when the port refuses the text.
 qint32 bitRate(const QString &rateText);
 
+// The rates "b/s:" offers, in its order; any other whole rate may be typed.
+inline constexpr qint32 kStandardBitRates[] = {110,  300,   600,   1200,  2400,  4800,
+                                               9600, 19200, 38400, 57600, 115200};
+
 // "Perioda:" in milliseconds, 0..32767; nothing for any other text.
 std::optional<int> periodMs(const QString &text);
 

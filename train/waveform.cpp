@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/waveform.h"
 
+#include "serial/pulsetexts.h"
 #include "train/decoder.h"
 #include "train/fields.h"
 
@@ -121,18 +122,8 @@ QString threeDigits(double value)
     return withComma(value, 2);
 }
 
-// 1 bajt, 2-4 bajta, 5 and more bajtova (and so for 11-14: bajtova).
-QString counted(qint64 n, const char *one, const char *few, const char *many)
-{
-    const qint64 lastTwo = n % 100;
-    const qint64 last = n % 10;
-    const char *word = many;
-    if (last == 1 && lastTwo != 11)
-        word = one;
-    else if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
-        word = few;
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(word));
-}
+// 1 bajt, 2-4 bajta, 5 and more bajtova: the catalogue's rule.
+using OperatorText::counted;
 
 } // namespace
 

@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: MIT
+#include "serial/pulsetexts.h"
+
+#include <limits>
+
+namespace OperatorText {
+
+namespace {
+
+QString withComma(QString number)
+{
+    return number.replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+// A token as typed goes into a message as a short, quoted piece.
+QString quoted(const QString &token)
+{
+    constexpr qsizetype kLongest = 20;
+    const QString piece =
+        token.size() > kLongest ? token.left(kLongest - 3) + QStringLiteral("...") : token;
+    return QLatin1Char('"') + piece + QLatin1Char('"');
+}
+
+QString pulse(int number, const QString &token)
+{
+    return QStringLiteral("Impuls %1 (%2)").arg(number).arg(quoted(token));
+}
+
+// "at every rate ..." for what holds everywhere, "at no rate ..." for what never does.
+QString everyRate(PulseScope scope, const QString &allRates)
+{
+    switch (scope) {
+    case PulseScope::AllRates:
+        return allRates;
+    case PulseScope::StandardRates:
+        return QStringLiteral("pri svakoj standardnoj brzini");
+    case PulseScope::RatesOfThoseBefore:
+        return QStringLiteral("pri svakoj brzini koja odgovara impulsima pre njega");
+    case PulseScope::StandardRatesOfThoseBefore:
+        break;
+    }
+    return QStringLiteral("pri svakoj standardnoj brzini koja odgovara impulsima pre njega");
+}
+
+QString noRate(PulseScope scope)
+{
+    switch (scope) {
+    case PulseScope::AllRates:
+        return QStringLiteral("ni pri jednoj brzini");
+    case PulseScope::StandardRates:
+        return QStringLiteral("ni pri jednoj standardnoj brzini");
+    case PulseScope::RatesOfThoseBefore:
+        return QStringLiteral("ni pri jednoj brzini koja odgovara impulsima pre njega");
+    case PulseScope::StandardRatesOfThoseBefore:
+        break;
+    }
+    return QStringLiteral("ni pri jednoj standardnoj brzini koja odgovara impulsima pre njega");
+}
+
+QString bits(qint64 n)
+{
+    return counted(n, "bit", "bita", "bitova");
+}
+
+} // namespace
+
+QString counted(qint64 n, const char *one, const char *few, const char *many)
+{
+    const qint64 lastTwo = n % 100;
+    const qint64 last = n % 10;
+    const char *word = many;
+    if (last == 1 && lastTwo != 11)
+        word = one;
+    else if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
+        word = few;
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(word));
+}
+
+QString pulseDuration(double seconds)
+{
+    // Below 999,95 so that rounding never writes "1000 us" for 1 ms.
+    const char *unit = "s";
+    double value = seconds;
+    if (seconds * 1e6 < 999.95) {
+        unit = "us";
+        value = seconds * 1e6;
+    } else if (seconds * 1e3 < 999.95) {
+        unit = "ms";
+        value = seconds * 1e3;
+    }
+    return withComma(QString::number(value, 'g', 4)) + QLatin1Char(' ') + QLatin1String(unit);
+}
+
+QString percent(double fraction)
+{
+    const double value = fraction * 100.0;
+    return withComma(QString::number(value, 'f', value < 10.0 ? 2 : 1)) + QStringLiteral(" %");
+}
+
+QString tolerancePercent(double fraction)
+{
+    return withComma(QString::number(fraction * 100.0, 'g', 6)) + QStringLiteral(" %");
+}
+
+QString pulsesMissing()
+{
+    return QStringLiteral("Upisite impulse, npr. L26us H26us L26us H26us (L nisko, H visoko, "
+                          "trajanje u us ili ms).");
+}
+
+QString pulseUnreadable(int number, const QString &word)
+{
+    return pulse(number, word) +
+           QStringLiteral(" nije razumljiv: pise se L ili H, trajanje i jedinica us ili ms, npr. "
+                          "L26us ili H0,5ms.");
+}
+
+QString pulseWithoutLength(int number, const QString &token)
+{
+    return pulse(number, token) + QStringLiteral(" traje 0; trajanje mora biti vece od nule.");
+}
+
+QString pulseSameLevel(int number, const QString &token)
+{
+    return pulse(number, token) +
+           QStringLiteral(" ima isti nivo kao impuls pre njega; nivoi se smenjuju (L, H, L ...), "
+                          "pa ih spojite u jedan impuls.");
+}
+
+QString pulsesWithoutLow()
+{
+    return QStringLiteral("Nema niskog impulsa (L): povorka pocinje start bitom, a bez njega "
+                          "linija samo miruje (visoko).");
+}
+
+QString pulsesTooLongForTrain(int limitBytes)
+{
+    return QStringLiteral("Impulsi ne staju u povorku od najvise %1.")
+        .arg(counted(limitBytes, "bajta", "bajta", "bajtova"));
+}
+
+QString pulseLongerThanNineBits(int number, const QString &token, bool low, PulseScope scope)
+{
+    return pulse(number, token) + QStringLiteral(" je duzi od 9 bitova ") +
+           everyRate(scope, QStringLiteral("i pri najmanjoj brzini, 1 b/s")) +
+           (low ? QStringLiteral(": nizak impuls u povorci je najvise start bit i 8 nula.")
+                : QStringLiteral(": visok impuls u povorci je najvise 8 jedinica i stop bit."));
+}
+
+QString pulseShorterThanOneBit(int number, const QString &token, PulseScope scope)
+{
+    return pulse(number, token) + QStringLiteral(" je kraci od jednog bita ") +
+           everyRate(scope, QStringLiteral("i pri najvecoj brzini, %1 b/s")
+                                .arg(std::numeric_limits<qint32>::max())) +
+           QLatin1Char('.');
+}
+
+QString pulseNotWholeBits(int number, const QString &token, PulseScope scope, double nearest,
+                          double tolerance)
+{
+    return pulse(number, token) + QStringLiteral(" ne traje ceo broj bitova ") + noRate(scope) +
+           QStringLiteral(" (najmanja greska %1, dozvoljeno %2).")
+               .arg(percent(nearest), tolerancePercent(tolerance));
+}
+
+QString pulseNotFramed(int number, const QString &token, bool low, PulseScope scope)
+{
+    return pulse(number, token) +
+           QStringLiteral(" ne staje u okvir bajta (start bit 0, 8 bitova podataka, stop bit 1) "
+                          "na tom mestu ") +
+           noRate(scope) +
+           (low ? QStringLiteral(": nizak impuls bi pokrio stop bit.")
+                : QStringLiteral(": visok impuls bi pokrio start bit."));
+}
+
+QString pulsesRateLine(qint32 bitRate)
+{
+    return QStringLiteral("Brzina: %1 b/s").arg(bitRate);
+}
+
+QString pulsesTrainLabel()
+{
+    return QStringLiteral("Povorka:");
+}
+
+QString pulsesTrainLine(const QString &trainText)
+{
+    return pulsesTrainLabel() + QLatin1Char(' ') + trainText;
+}
+
+QString pulsesSizeLine(qint64 bytes, double seconds, double largestError, double tolerance)
+{
+    return QStringLiteral("%1, na liniji %2, najveca greska %3 (dozvoljeno %4)")
+        .arg(counted(bytes, "bajt", "bajta", "bajtova"), pulseDuration(seconds),
+             percent(largestError), tolerancePercent(tolerance));
+}
+
+QStringList pulseColumns()
+{
+    return {QStringLiteral("#"), QStringLiteral("Nivo"), QStringLiteral("Zeljeno"),
+            QStringLiteral("Dobijeno"), QStringLiteral("Greska")};
+}
+
+QString pulseMade(int bitTimes, double seconds)
+{
+    return QStringLiteral("%1 (%2)").arg(pulseDuration(seconds), bits(bitTimes));
+}
+
+QString pulseIdleBefore()
+{
+    return QStringLiteral("mirovanje pre povorke");
+}
+
+QString pulseIdleAfter(int bitTimes, double seconds)
+{
+    return pulseMade(bitTimes, seconds) + QStringLiteral(", pa mirovanje");
+}
+
+QString pulsesButton()
+{
+    return QStringLiteral("Impulsi...");
+}
+
+QString pulsesTitle()
+{
+    return QStringLiteral("Impulsi na TX liniji");
+}
+
+QString pulsesPatternLabel()
+{
+    return QStringLiteral("Impulsi:");
+}
+
+QString pulsesPatternHint()
+{
+    return QStringLiteral("npr. L26us H26us L26us H26us");
+}
+
+QString pulsesRules()
+{
+    return QStringLiteral("L nisko, H visoko, trajanje u us ili ms. H na pocetku i na kraju je "
+                          "mirovanje linije.");
+}
+
+QString pulsesStandardRates(qint32 lowest, qint32 highest)
+{
+    return QStringLiteral("Samo standardne brzine (%1 ... %2 b/s)").arg(lowest).arg(highest);
+}
+
+QString pulsesToleranceLabel()
+{
+    return QStringLiteral("Dozvoljena greska:");
+}
+
+QString pulsesLegend()
+{
+    return QStringLiteral("plavo: dobijeno, sivo: zeljeno");
+}
+
+QString pulsesApply()
+{
+    return QStringLiteral("Primeni");
+}
+
+QString pulsesApplyHint()
+{
+    return QStringLiteral("Upisuje brzinu u \"b/s:\" i povorku u \"Podaci za slanje\"");
+}
+
+QString pulsesClose()
+{
+    return QStringLiteral("Zatvori");
+}
+
+QString pulsesOptionHelp()
+{
+    return QStringLiteral("impulsi umesto povorke, npr. \"L26us H26us L26us\" (L nisko, H visoko, "
+                          "trajanje u us ili ms): program nalazi brzinu i bajtove");
+}
+
+QString standardRatesOptionHelp(qint32 lowest, qint32 highest)
+{
+    return QStringLiteral("uz --pulses: samo standardne brzine (%1 ... %2 b/s)")
+        .arg(lowest)
+        .arg(highest);
+}
+
+QString toleranceOptionHelp()
+{
+    return QStringLiteral("uz --pulses: najveca dozvoljena greska impulsa u procentima, od 0 do "
+                          "50 (podrazumevano 2)");
+}
+
+QString planOptionHelp()
+{
+    return QStringLiteral("uz --pulses: ispisi brzinu, povorku i impulse (zeljeno i dobijeno) i "
+                          "ne otvaraj port");
+}
+
+QString badTolerance(const QString &text)
+{
+    return QStringLiteral("--tolerance: greska je broj procenata od 0 do 50, a zadato je %1")
+        .arg(quoted(text));
+}
+
+} // namespace OperatorText

@@ -1,0 +1,368 @@
+// SPDX-License-Identifier: MIT
+#include "cli/pulseplan.h"
+#include "train/fields.h"
+#include "train/pulsedesign.h"
+#include "train/waveform.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+using namespace PulseDesign;
+
+namespace {
+
+QString repeated(const QString &text, int times)
+{
+    return QStringList(times, text).join(u' ');
+}
+
+// The widths the waveform model shows for a design's bytes: (level, bits) per run.
+QList<QPair<bool, qint64>> modelRuns(const QByteArray &bytes)
+{
+    QList<QPair<bool, qint64>> runs;
+    for (const LineRun &run : lineRuns(bytes))
+        runs.append({run.level, run.bits});
+    return runs;
+}
+
+// The widths the designer claims, and the high bits that end the train.
+QList<QPair<bool, qint64>> claimedRuns(const Design &design)
+{
+    QList<QPair<bool, qint64>> runs;
+    for (const MadePulse &pulse : design.pulses)
+        if (pulse.role == Role::Train)
+            runs.append({pulse.wanted.level == Level::High, pulse.bits});
+    runs.append({true, design.trailingBits});
+    return runs;
+}
+
+double errorAt(int bits, double rate, double seconds)
+{
+    return std::abs(bits / (rate * seconds) - 1.0);
+}
+
+// Every choice of bit counts within the tolerance at one rate, framed by building the bits:
+// the smallest largest error (none: -1), and the fewest bytes among the choices whose largest
+// error is at most `upTo`.
+struct Tried
+{
+    double error = -1.0;
+    int bytes = std::numeric_limits<int>::max();
+};
+Tried tryEveryChoice(const QVector<double> &runs, double rate, double tolerance, double upTo)
+{
+    QVector<QVector<int>> choices(runs.size());
+    for (int run = 0; run < runs.size(); ++run)
+        for (int bits = 1; bits <= 9; ++bits)
+            if (errorAt(bits, rate, runs[run]) <= tolerance + 1e-12)
+                choices[run].append(bits);
+    Tried best;
+    QVector<int> pick(runs.size(), 0);
+    for (const auto &choice : choices)
+        if (choice.isEmpty())
+            return best;
+    for (;;) {
+        double largest = 0.0;
+        QVector<bool> line;
+        for (int run = 0; run < runs.size(); ++run) {
+            const int bits = choices[run][pick[run]];
+            largest = std::max(largest, errorAt(bits, rate, runs[run]));
+            line.insert(line.size(), bits, run % 2 == 1);
+        }
+        do
+            line.append(true);
+        while (line.size() % kBitsPerByte != 0);
+        bool framed = true;
+        for (qsizetype frame = 0; framed && frame < line.size(); frame += kBitsPerByte)
+            framed = !line[frame] && line[frame + kBitsPerByte - 1];
+        if (framed) {
+            best.error = best.error < 0 ? largest : std::min(best.error, largest);
+            if (largest <= upTo + 1e-12)
+                best.bytes = std::min(best.bytes, int(line.size() / kBitsPerByte));
+        }
+        int run = 0;
+        while (run < pick.size() && ++pick[run] == choices[run].size())
+            pick[run++] = 0;
+        if (run == pick.size())
+            return best;
+    }
+}
+
+// For long pulses every rate can be tried: a refusal means none makes them; a design has an
+// error within 0,01 % of the smallest, at the lowest rate that comes so close (for whole rates:
+// no rate from that one up to the design's falls short), with the fewest bytes.
+void checkAgainstEveryRate(const QString &pattern, const Options &options, const Answer &answer)
+{
+    QVector<double> runs;
+    const auto pulses = parsePattern(pattern, nullptr);
+    QVERIFY(pulses);
+    for (int i = 0; i < pulses->size(); ++i)
+        if (pulses->at(i).level == Level::Low || (i > 0 && i + 1 < pulses->size()))
+            runs.append(pulses->at(i).seconds);
+    QList<qint32> rates;
+    if (options.rates == Rates::Standard)
+        rates = QList<qint32>(std::begin(Fields::kStandardBitRates),
+                              std::end(Fields::kStandardBitRates));
+    else
+        for (qint32 rate = 1; rate <= 9.5 / 2e-3 / (1 - options.tolerance); ++rate)
+            rates << rate;
+    QList<Tried> tried;
+    double smallest = -1.0;
+    for (const qint32 rate : rates) {
+        tried << (runs.isEmpty() ? Tried() : tryEveryChoice(runs, rate, options.tolerance, 0.0));
+        if (tried.last().error >= 0 && (smallest < 0 || tried.last().error < smallest))
+            smallest = tried.last().error;
+    }
+    QCOMPARE(bool(answer.design), smallest >= 0);
+    if (!answer.design)
+        return;
+    const Design &made = *answer.design;
+    const double equal = std::min(smallest + 1e-4, options.tolerance);
+    qsizetype first = 0;
+    while (tried[first].error < 0 || tried[first].error > equal + 1e-9)
+        ++first;
+    QVERIFY(made.largestError <= tried[first].error + 1e-12);
+    for (qsizetype i = first; rates[i] < made.bitRate; ++i)
+        QVERIFY(tried[i].error >= 0 && tried[i].error <= equal + 1e-9);
+    QCOMPARE(made.bytes.size(),
+             tryEveryChoice(runs, made.bitRate, options.tolerance, made.largestError).bytes);
+    if (options.rates == Rates::Standard) {
+        QCOMPARE(made.bitRate, rates[first]);
+        QCOMPARE(made.bytes.size(),
+                 tryEveryChoice(runs, made.bitRate, options.tolerance, equal).bytes);
+    }
+}
+
+} // namespace
+
+class tst_PulseDesign : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answers_data();
+    void answers();
+    void linesAgreeWithTheModel();
+};
+
+// What vorlagen-send --plan prints (the lines given), or the refusal it reports.
+void tst_PulseDesign::answers_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("standard");
+    QTest::addColumn<QString>("tolerance"); // percent; empty: the default
+    QTest::addColumn<bool>("repeating");
+    QTest::addColumn<QString>("output");
+    const QString square = repeated(u"L26us H26us"_s, 5);
+
+    QTest::newRow("one low pulse, exact")
+        << u"L100us"_s << false << u""_s << false
+        << u"Brzina: 10000 b/s\nPovorka: FF\n1 bajt, na liniji 1 ms, najveca greska 0,00 % "
+           "(dozvoljeno 2 %)\n#  Nivo  Zeljeno  Dobijeno        Greska\n"
+           "1  L     100 us   100 us (1 bit)  0,00 %\n"_s;
+    QTest::newRow("square wave: byte 55 at a standard rate")
+        << square << true << u""_s << false
+        << u"Brzina: 38400 b/s\nPovorka: 55\n1 bajt, na liniji 260,4 us, najveca greska 0,16 % "
+           "(dozvoljeno 2 %)\n"
+           " #  Nivo  Zeljeno  Dobijeno                        Greska\n"
+           " 1  L     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 2  H     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 3  L     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 4  H     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 5  L     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 6  H     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 7  L     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 8  H     26 us    26,04 us (1 bit)                0,16 %\n"
+           " 9  L     26 us    26,04 us (1 bit)                0,16 %\n"
+           "10  H     26 us    26,04 us (1 bit), pa mirovanje\n"_s;
+    // Five bits a pulse at 192308 b/s would be more exact still, by less than 0,01 %.
+    QTest::newRow("square wave at any rate: one bit a pulse, its most exact rate")
+        << square << false << u""_s << false << u"Brzina: 38462 b/s\nPovorka: 55\n"_s;
+    QTest::newRow("idle before and after a burst of five 52 us pulses")
+        << u"H1ms L52us H52us L52us H52us L52us H52us"_s << false << u""_s << false
+        << u"Brzina: 19231 b/s\nPovorka: F5\n1 bajt, na liniji 520 us, najveca greska 0,00 % "
+           "(dozvoljeno 2 %)\n"
+           "#  Nivo  Zeljeno  Dobijeno                         Greska\n"
+           "1  H     1 ms     mirovanje pre povorke\n"
+           "2  L     52 us    52 us (1 bit)                    0,00 %\n"_s;
+    QTest::newRow("milliseconds, decimal comma and point")
+        << u"L1ms, H0,5ms; L0.25ms"_s << false << u""_s << false
+        << u"Brzina: 4000 b/s\nPovorka: D8\n"_s;
+    QTest::newRow("a wider tolerance admits 9600 b/s")
+        << u"L100us"_s << true << u"5"_s << false
+        << u"Brzina: 9600 b/s\nPovorka: FF\n1 bajt, na liniji 1,042 ms, najveca greska 4,17 % "
+           "(dozvoljeno 5 %)\n"_s;
+    QTest::newRow("1001 bytes: Jednom takes them")
+        << repeated(square, 1001) << true << u""_s << false
+        << u"Brzina: 38400 b/s\nPovorka: "_s + repeated(u"55"_s, 1001) + u"\n"_s;
+    QTest::newRow("1001 bytes: too long for Ponavljanje")
+        << repeated(square, 1001) << true << u""_s << true
+        << u"Impulsi ne staju u povorku od najvise 1000 bajtova."_s;
+
+    QTest::newRow("no standard rate makes 100 us")
+        << u"L100us"_s << true << u""_s << false
+        << u"Impuls 1 (\"L100us\") ne traje ceo broj bitova ni pri jednoj standardnoj brzini "
+           "(najmanja greska 4,17 %, dozvoljeno 2 %)."_s;
+    QTest::newRow("low pulse longer than 9 bits")
+        << u"L26us H26us L260us"_s << false << u""_s << false
+        << u"Impuls 3 (\"L260us\") je duzi od 9 bitova pri svakoj brzini koja odgovara "
+           "impulsima pre njega: nizak impuls u povorci je najvise start bit i 8 nula."_s;
+    QTest::newRow("high pulse longer than 9 bits")
+        << u"H5ms L104us H1ms L104us"_s << true << u""_s << false
+        << u"Impuls 3 (\"H1ms\") je duzi od 9 bitova pri svakoj standardnoj brzini koja "
+           "odgovara impulsima pre njega: visok impuls u povorci je najvise 8 jedinica i stop "
+           "bit."_s;
+    QTest::newRow("no whole number of bits")
+        << u"L1ms H0.5ms L0.2ms"_s << false << u""_s << false
+        << u"Impuls 3 (\"L0.2ms\") ne traje ceo broj bitova ni pri jednoj brzini koja odgovara "
+           "impulsima pre njega (najmanja greska 15,0 %, dozvoljeno 2 %)."_s;
+    QTest::newRow("a bit and a half")
+        << u"L26us H39us L26us"_s << true << u""_s << false
+        << u"Impuls 2 (\"H39us\") ne traje ceo broj bitova ni pri jednoj standardnoj brzini koja "
+           "odgovara impulsima pre njega (najmanja greska 11,0 %, dozvoljeno 2 %)."_s;
+    QTest::newRow("the frame has no room for it")
+        << u"L10us H10us L80us"_s << false << u""_s << false
+        << u"Impuls 3 (\"L80us\") ne staje u okvir bajta (start bit 0, 8 bitova podataka, stop "
+           "bit 1) na tom mestu ni pri jednoj brzini koja odgovara impulsima pre njega: nizak "
+           "impuls bi pokrio stop bit."_s;
+    QTest::newRow("shorter than a bit at the highest rate")
+        << u"L0.0001us"_s << false << u""_s << false
+        << u"Impuls 1 (\"L0.0001us\") je kraci od jednog bita i pri najvecoj brzini, "
+           "2147483647 b/s."_s;
+    QTest::newRow("longer than 9 bits at 1 b/s")
+        << u"L9500ms"_s << false << u""_s << false
+        << u"Impuls 1 (\"L9500ms\") je duzi od 9 bitova i pri najmanjoj brzini, 1 b/s: nizak "
+           "impuls u povorci je najvise start bit i 8 nula."_s;
+    QTest::newRow("no unit, named and cut short")
+        << u"L26us H26 L26us"_s << false << u""_s << false
+        << u"Impuls 2 (\"H26\") nije razumljiv: pise se L ili H, trajanje i jedinica us ili ms, "
+           "npr. L26us ili H0,5ms."_s;
+    QTest::newRow("a long word is quoted short")
+        << u"L26us Hxxxxxxxxxxxxxxxxxxxxxxxxxxx"_s << false << u""_s << false
+        << u"Impuls 2 (\"Hxxxxxxxxxxxxxxxx...\") nije razumljiv: pise se L ili H, trajanje i "
+           "jedinica us ili ms, npr. L26us ili H0,5ms."_s;
+    QTest::newRow("zero length") << u"L0.0us"_s << false << u""_s << false
+                                 << u"Impuls 1 (\"L0.0us\") traje 0; trajanje mora biti vece od "
+                                    "nule."_s;
+    QTest::newRow("two lows in a row")
+        << u"L26us l26us"_s << false << u""_s << false
+        << u"Impuls 2 (\"l26us\") ima isti nivo kao impuls pre njega; nivoi se smenjuju (L, H, "
+           "L ...), pa ih spojite u jedan impuls."_s;
+    QTest::newRow("idle only") << u"H100us"_s << false << u""_s << false
+                               << u"Nema niskog impulsa (L): povorka pocinje start bitom, a bez "
+                                  "njega linija samo miruje (visoko)."_s;
+    QTest::newRow("nothing") << u" , "_s << false << u""_s << false
+                             << u"Upisite impulse, npr. L26us H26us L26us H26us (L nisko, H "
+                                "visoko, trajanje u us ili ms)."_s;
+    QTest::newRow("tolerance above 50 %")
+        << u"L100us"_s << false << u"50,5"_s << false
+        << u"--tolerance: greska je broj procenata od 0 do 50, a zadato je \"50,5\""_s;
+    QTest::newRow("tolerance no number")
+        << u"L100us"_s << false << u"2 procenta"_s << false
+        << u"--tolerance: greska je broj procenata od 0 do 50, a zadato je \"2 procenta\""_s;
+}
+
+void tst_PulseDesign::answers()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, standard);
+    QFETCH(QString, tolerance);
+    QFETCH(bool, repeating);
+    QFETCH(QString, output);
+    const PulsesAnswer answer = answerPulses(
+        {pattern, standard, tolerance.isEmpty() ? std::nullopt : std::optional<QString>(tolerance),
+         repeating});
+    if (!answer.ok()) {
+        QCOMPARE(answer.refusal, output);
+        return;
+    }
+    QCOMPARE(answer.plan.left(output.size()), output);
+    QVERIFY(answer.plan.startsWith(
+        u"Brzina: %1 b/s\nPovorka: %2\n"_s.arg(answer.rateText, answer.trainText)));
+}
+
+// Whatever the designer answers, the waveform model shows exactly the widths it claims, the
+// train text gives its bytes and the port takes its rate. Patterns from real trains (with some
+// jitter) must be made; patterns of long pulses are checked against trying every rate.
+void tst_PulseDesign::linesAgreeWithTheModel()
+{
+    QRandomGenerator random(22);
+    const auto logUniform = [&](double low, double high) {
+        return low * std::pow(high / low, random.generateDouble());
+    };
+    int designs = 0;
+    int refusals = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const int family = round % 3;
+        Options options;
+        options.rates = random.bounded(2) ? Rates::Standard : Rates::Any;
+        options.tolerance = family == 2 && random.bounded(3) == 0 ? 0.1 : 0.02;
+        QStringList tokens;
+        const auto add = [&](bool high, double seconds) {
+            tokens << (high ? u"H"_s : u"L"_s) + QString::number(seconds * 1e6, 'f', 3) + u"us"_s;
+        };
+        if (family == 0) { // a real train at a rate, each width off by up to 0,5 %
+            QByteArray bytes;
+            for (int i = random.bounded(1, 7); i > 0; --i)
+                bytes.append(char(random.bounded(256)));
+            const qint32 rate = options.rates == Rates::Standard
+                                    ? Fields::kStandardBitRates[random.bounded(11)]
+                                    : qint32(logUniform(50, 3e6));
+            if (random.bounded(2))
+                add(true, logUniform(1e-6, 1e-2));
+            const auto runs = lineRuns(bytes);
+            for (int i = 0; i < runs.size() - (random.bounded(2) ? 0 : 1); ++i)
+                add(runs[i].level,
+                    runs[i].bits / double(rate) * (1 + (random.generateDouble() - 0.5) / 100));
+        } else {
+            // Any widths; long ones (family 2) keep every whole rate within reach of a search.
+            bool high = random.bounded(4) == 0;
+            for (int i = random.bounded(1, family == 2 ? 6 : 14); i > 0; --i, high = !high)
+                add(high, family == 2 ? logUniform(2e-3, 2e-2) : logUniform(1e-6, 1e-2));
+        }
+        const QString pattern = tokens.join(u' ');
+        const Answer answer = design(pattern, options);
+        const QByteArray where = pattern.toLatin1();
+        if (family == 0)
+            QVERIFY2(answer.design, where + " " + answer.refusal.toLatin1());
+        if (family == 2) {
+            checkAgainstEveryRate(pattern, options, answer);
+            if (QTest::currentTestFailed())
+                QFAIL(where);
+        }
+        if (!answer.design) {
+            ++refusals;
+            QVERIFY2(answer.refusal.startsWith(u"Impuls "_s) ||
+                         answer.refusal.startsWith(u"Nema niskog impulsa"_s),
+                     where);
+            continue;
+        }
+        ++designs;
+        const Design &made = *answer.design;
+        QVERIFY2(modelRuns(made.bytes) == claimedRuns(made), where);
+        QCOMPARE(Fields::bitRate(QString::number(made.bitRate)), made.bitRate);
+        QVERIFY(made.bytes.size() <= trainCapacity(Terminator::Zero));
+        QCOMPARE(summarizeLine(trainText(made.bytes), u"1"_s, u"0"_s, 2000).firstBytes, made.bytes);
+        QVector<double> runs;
+        for (const MadePulse &pulse : made.pulses) {
+            if (pulse.role != Role::Train)
+                continue;
+            runs.append(pulse.wanted.seconds);
+            QCOMPARE(pulse.error, errorAt(pulse.bits, made.bitRate, pulse.wanted.seconds));
+            QVERIFY2(pulse.error <= options.tolerance + 1e-9, where);
+        }
+        if (options.rates == Rates::Standard)
+            QVERIFY(std::find(std::begin(Fields::kStandardBitRates),
+                              std::end(Fields::kStandardBitRates),
+                              made.bitRate) != std::end(Fields::kStandardBitRates));
+    }
+    qInfo("%d designs, %d refusals", designs, refusals);
+    QVERIFY(designs > 1000 && refusals > 300);
+}
+
+QTEST_GUILESS_MAIN(tst_PulseDesign)
+#include "tst_pulsedesign.moc"
