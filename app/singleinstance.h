@@ -15,7 +15,6 @@ public:
     // True when this process now holds the lock (or it could not be made at all, see the .cpp);
     // false when another live instance holds it.
     bool tryAcquire();
-    bool isHeld() const { return m_lock.isLocked(); }
 
     // Linux: $XDG_RUNTIME_DIR/vorlagen-<uid>.lock (the temporary folder when there is no runtime
     // folder). Windows: the user's own temporary folder, vorlagen.lock.

@@ -21,10 +21,13 @@ namespace {
 
 #ifdef Q_OS_UNIX
 
-// Where QSerialPort keeps the lock file of `path`: "LCK.." and the name under /dev with '/' as
-// '_', in the first of its folders that has one. Only read here, never written.
-QString lockFileOf(const QString &path)
+#endif
+
+} // namespace
+
+QString serialLockFile(const QString &path)
 {
+#ifdef Q_OS_UNIX
     QString name = path;
     if (name.startsWith(QLatin1String("/dev/")))
         name.remove(0, 5);
@@ -43,8 +46,15 @@ QString lockFileOf(const QString &path)
         if (QFileInfo::exists(file))
             return file;
     }
+#else
+    static_cast<void>(path); // no lock files there
+#endif
     return {};
 }
+
+namespace {
+
+#ifdef Q_OS_UNIX
 
 bool processAlive(qint64 pid)
 {
@@ -69,7 +79,7 @@ bool heldExclusively(const QString &path)
 PortFailure portBusyFailure(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    const QString lock = lockFileOf(path);
+    const QString lock = serialLockFile(path);
     qint64 pid = 0;
     QString hostName;
     QString program;

@@ -8,3 +8,7 @@
 // device kept exclusive (by a live program, or by one that crashed on a virtual port), each with
 // what the operator can do about it.
 PortFailure portBusyFailure(const QString &path);
+
+// The lock file QSerialPort keeps for `path` ("LCK.." and the name under /dev with '/' as '_', in
+// the first of its folders that has one); empty when there is none. Only read, never written.
+QString serialLockFile(const QString &path);

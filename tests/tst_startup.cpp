@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
+#include "serial/portbusy.h"
 
 #include <QDir>
 #include <QFile>
@@ -177,9 +178,7 @@ int exclusiveFlag(const PseudoTerminal &pty)
 
 bool lockFileLeft(const PseudoTerminal &pty)
 {
-    const QString name = "LCK.." + pty.path().mid(5).replace('/', '_');
-    return QFile::exists("/run/lock/" + name) || QFile::exists("/var/lock/" + name) ||
-           QFile::exists("/tmp/" + name);
+    return !serialLockFile(pty.path()).isEmpty();
 }
 
 } // namespace

@@ -12,6 +12,12 @@ QList<uint> charactersOf(const QString &text)
     return text.toUcs4();
 }
 
+// One byte per started group of three characters: two for the token, one skipped.
+qint64 bytesFor(qsizetype characters)
+{
+    return (qint64(characters) + 2) / 3;
+}
+
 int digitValue(uint character)
 {
     if (character >= '0' && character <= '9')
@@ -34,8 +40,7 @@ qint16 HexStringToChar(const QString &DioZapisa)
 
 qint64 trainByteCount(const QString &text)
 {
-    const qint64 n = charactersOf(text).size();
-    return (n + 2) / 3;
+    return bytesFor(charactersOf(text).size());
 }
 
 int trainCapacity(Terminator terminator)
@@ -48,7 +53,7 @@ std::optional<TrainTooLong> walkTrain(const QString &text, Terminator terminator
 {
     const QList<uint> characters = charactersOf(text);
     const qsizetype n = characters.size();
-    const qint64 count = (qint64(n) + 2) / 3;
+    const qint64 count = bytesFor(n);
     const int capacity = trainCapacity(terminator);
     if (count > capacity)
         return TrainTooLong{count, capacity};

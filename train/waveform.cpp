@@ -33,11 +33,6 @@ QVector<LineRun> lineRuns(const QByteArray &train)
     return runs;
 }
 
-double bitSeconds(qint32 bitRate)
-{
-    return 1.0 / double(bitRate);
-}
-
 double trainSeconds(qint64 bytes, qint32 bitRate)
 {
     return double(bytes) * kBitsPerByte / double(bitRate);

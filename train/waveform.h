@@ -23,8 +23,7 @@ struct LineRun
 };
 QVector<LineRun> lineRuns(const QByteArray &train);
 
-// Seconds per bit and for a whole train at `bitRate` b/s (which must be above 0).
-double bitSeconds(qint32 bitRate);
+// Seconds a whole train takes on the line at `bitRate` b/s (which must be above 0).
 double trainSeconds(qint64 bytes, qint32 bitRate);
 
 // What the fields mean for the line, decoded the way the send commands decode them. Every
