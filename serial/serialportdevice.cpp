@@ -22,8 +22,9 @@ static_assert(
 static_assert(SerialPortDevice::kExitGrace == SerialLine::kExitGrace,
               "an exit() without finishAll waits as long as the orderly end");
 
-// What a failed QSerialPort::open of `path` means, as a PortError number.
-int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
+// What a failed QSerialPort::open of `path` means, as a PortError number (not on Windows, where
+// the line opens the port itself).
+[[maybe_unused]] int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
@@ -84,6 +85,23 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
     if (NativeLine::accessDenied(QFile::encodeName(path).constData()))
         return OperatorText::permissionDenied(path);
     auto port = std::make_unique<QSerialPort>();
+#ifdef Q_OS_WIN
+    // The line opens and closes the COM port itself (see NativeLine::open); the port object is
+    // never opened and only names the thread that closes the line.
+    unsigned long error = 0;
+    std::unique_ptr<LineDriver> native =
+        NativeLine::open(reinterpret_cast<const wchar_t *>(path.utf16()), &error);
+    if (!native) {
+        switch (WindowsError::openRefusal(error)) {
+        case WindowsError::OpenRefusal::NoSuchPort:
+            return OperatorText::deviceMissing(path);
+        case WindowsError::OpenRefusal::InUse:
+            return OperatorText::portBusy(path);
+        default:
+            return OperatorText::notASerialPort(path);
+        }
+    }
+#else
     port->setPortName(path);
     port->setDataBits(QSerialPort::Data8);
     port->setParity(QSerialPort::NoParity);
@@ -103,6 +121,7 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
         }
     }
     auto native = std::make_unique<NativeLine>(port->handle());
+#endif
     std::optional<PortFailure> failure;
     m_line =
         SerialLine::start(path, std::move(native), std::move(port), baudRate, m_handler, &failure);
