@@ -107,6 +107,7 @@ struct NativeLine::State
     bool dropping = false; // the write in flight is being discarded on purpose
     unsigned discards = 0; // discardPending() calls so far
     int users = 0;         // calls that use the handle without the lock
+    int flushing = 0;      // of them, in FlushFileBuffers
     int dtr = -1;          // the levels last chosen (-1: none yet, the port's own stand)
     int rts = -1;
     std::int32_t rate = 0;      // what the device runs at, for the drain's wait (0: unknown)
@@ -404,10 +405,12 @@ NativeLine::Status NativeLine::drain()
     // Returns once the driver has handed its last byte to the hardware: a UART's FIFO or an
     // adapter's own buffer still holds some.
     const HANDLE handle = m_handle;
+    ++state.flushing;
     lock.unlock();
     const BOOL flushed = ::FlushFileBuffers(handle);
     const DWORD error = flushed ? 0 : ::GetLastError();
     lock.lock();
+    --state.flushing;
     if (!m_handle)
         return leave(Status::Gone);
     if (error && !discarded()) {
@@ -485,9 +488,10 @@ void NativeLine::detach()
     const HANDLE handle = std::exchange(m_handle, nullptr);
     State &state = *m_state;
     const bool writing = state.inFlightUnfinished();
-    // Calls under way on other threads: a flush ends with the purge, the waits with the cancel
-    // and the notification.
-    if (state.users > 0)
+    // Calls under way on other threads: a flush ends with the purge (a close during a flush
+    // drops what waits anyway), the waits with the cancel and the notification. Without a
+    // flush there is no purge: some adapters would drop the bytes they hold.
+    if (state.flushing > 0)
         ::PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR);
     state.changed.notify_all();
     // The buffer may only go once the driver is done with it. The cancel is asked again now and
