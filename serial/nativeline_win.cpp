@@ -271,7 +271,9 @@ std::unique_ptr<NativeLine> NativeLine::open(const wchar_t *name, unsigned long 
         set = line->m_state->writeDcb(handle, 0, nullptr);
     if (set.error) {
         *error = set.error;
-        return nullptr; // the destructor closes the handle
+        line->m_owned = false; // a port that refused its set-up gets no settings at the close
+        ::CloseHandle(handle);
+        return nullptr;
     }
     return line;
 }
