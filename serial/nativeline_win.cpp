@@ -389,11 +389,11 @@ NativeLine::Status NativeLine::drain()
     };
 
     // Our own write first, then the driver's queue, then the hardware.
-    for (;;) {
+    while (m_handle) {
         const Outcome finished = state.finishWrite(m_handle);
         if (finished.error)
             m_lastError = int(finished.error);
-        if (finished.status != Status::WouldBlock || discarded() || !m_handle)
+        if (finished.status != Status::WouldBlock || discarded())
             break;
         lock.unlock();
         ::WaitForSingleObject(state.event, 100);
