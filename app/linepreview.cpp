@@ -3,6 +3,8 @@
 
 #include "train/fields.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -10,6 +12,9 @@
 #include <QPromise>
 #include <QThreadPool>
 #include <memory>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -19,6 +24,28 @@ constexpr int kPlotHeight = 54;
 constexpr int kLevelLabelWidth = 10; // the "1" and "0" left of the trace
 constexpr int kLevelInset = 9;       // keeps the trace off the plot's frame
 constexpr int kIdlePixels = 8;       // idle mark drawn before and after the train
+
+#ifdef Q_OS_WIN
+// Windows has no device folder to watch; it tells every top-level window of the thread when a
+// device comes or goes (WM_DEVICECHANGE, DBT_DEVNODES_CHANGED).
+class DeviceMessages final : public QAbstractNativeEventFilter
+{
+public:
+    explicit DeviceMessages(std::function<void()> changed)
+        : m_changed(std::move(changed))
+    {}
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type == "windows_generic_MSG" &&
+            static_cast<MSG *>(message)->message == WM_DEVICECHANGE)
+            m_changed();
+        return false;
+    }
+
+private:
+    std::function<void()> m_changed;
+};
+#endif
 
 } // namespace
 
@@ -39,6 +66,10 @@ LinePreview::LinePreview(QWidget *parent)
     connect(&m_listing, &QFutureWatcherBase::finished, this, &LinePreview::portsListed);
     m_counterTimer.setInterval(kCounterIntervalMs);
     connect(&m_counterTimer, &QTimer::timeout, this, &LinePreview::pollCounters);
+#ifdef Q_OS_WIN
+    m_deviceMessages = std::make_unique<DeviceMessages>([this] { devicesChanged(); });
+    QCoreApplication::instance()->installNativeEventFilter(m_deviceMessages.get());
+#endif
 
     recompute();
 }
@@ -46,6 +77,8 @@ LinePreview::LinePreview(QWidget *parent)
 // A listing still running goes on with the map's lister, which may use what its owner holds.
 LinePreview::~LinePreview()
 {
+    if (m_deviceMessages)
+        QCoreApplication::instance()->removeNativeEventFilter(m_deviceMessages.get());
     m_listing.waitForFinished();
 }
 
@@ -115,11 +148,17 @@ void LinePreview::watchFolders()
 
 void LinePreview::folderChanged(const QString &folder)
 {
-    if (folder.startsWith(m_deviceFolder)) {
-        m_present.reset();
-        m_listAgain = m_listing.isRunning();
-    }
     watchFolders();
+    if (folder.startsWith(m_deviceFolder))
+        devicesChanged();
+    else
+        m_settleTimer.start();
+}
+
+void LinePreview::devicesChanged()
+{
+    m_present.reset();
+    m_listAgain = m_listing.isRunning();
     m_settleTimer.start();
 }
 

@@ -9,8 +9,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class QAbstractNativeEventFilter;
 class QPainter;
 
 // Shows the operator what the fields will put on the TX line: one train as the line carries it,
@@ -44,9 +46,10 @@ public:
     QSize minimumSizeHint() const override;
 
     // Where port numbers lead, as the port object finds them. Nothing is polled: the device
-    // folder and the link folder are watched, and the map's list of ports (slow to make) is made
-    // on a worker thread only when the devices changed and a number needs counting; "Port:"
-    // then only looks at the links. The map's lister must be safe to call from that thread.
+    // folder and the link folder are watched (on Windows the system's device-change message is),
+    // and the map's list of ports (slow to make) is made on a worker thread only when the
+    // devices changed and a number needs the list; "Port:" then only looks at the links. The
+    // map's lister must be safe to call from that thread.
     void setPortMap(const PortMap &map, const QString &deviceFolder = QStringLiteral("/dev"));
     // How often the ports were listed, for tests and the benchmark.
     int portListings() const { return m_listings; }
@@ -94,6 +97,7 @@ private:
     void listPorts();
     void portsListed();
     void folderChanged(const QString &folder);
+    void devicesChanged();
     void watchFolders();
     void pollCounters();
     void refresh();
@@ -114,6 +118,7 @@ private:
     bool m_listAgain = false; // the devices changed while a listing ran
     int m_listings = 0;
     QFileSystemWatcher m_folders;
+    std::unique_ptr<QAbstractNativeEventFilter> m_deviceMessages; // Windows
     QTimer m_settleTimer;
 
     bool m_repeating = false;

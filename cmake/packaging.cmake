@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
-# Where an install puts the program, and the Debian package made from it. Included from the
-# top-level CMakeLists.txt after the targets exist.
+# Where an install puts the program, and the packages made from it: the Debian package, and on
+# Windows a ZIP and an NSIS installer that carry Qt with them. Included from the top-level
+# CMakeLists.txt after the targets exist.
 include(GNUInstallDirs)
 
 set(vorlagen_installed vorlagen vorlagen-send)
@@ -65,6 +66,36 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
+if(WIN32)
+    # Qt's DLLs and plugins beside the programs, put there at install time by Qt's deploy script
+    # (windeployqt), so that the install folder, the ZIP and the installer run without Qt.
+    foreach(program vorlagen vorlagen-send)
+        if(NOT COMMAND qt_generate_deploy_app_script)
+            message(WARNING "This Qt has no qt_generate_deploy_app_script (Qt 6.3 or later has): "
+                    "the install gets no Qt DLLs; run windeployqt on ${program}.exe by hand.")
+            break()
+        elseif(Qt6_VERSION VERSION_LESS 6.5)
+            qt_generate_deploy_app_script(TARGET ${program} FILENAME_VARIABLE deploy_script)
+        else()
+            qt_generate_deploy_app_script(TARGET ${program} OUTPUT_SCRIPT deploy_script)
+        endif()
+        install(SCRIPT ${deploy_script})
+    endforeach()
+    # The compiler's runtime: Microsoft's DLLs, or MinGW's from beside the compiler.
+    if(MSVC)
+        set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${CMAKE_INSTALL_BINDIR})
+        include(InstallRequiredSystemLibraries)
+    elseif(MINGW)
+        get_filename_component(vorlagen_mingw_bin "${CMAKE_CXX_COMPILER}" DIRECTORY)
+        foreach(dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
+            if(EXISTS "${vorlagen_mingw_bin}/${dll}")
+                install(FILES "${vorlagen_mingw_bin}/${dll}" DESTINATION ${CMAKE_INSTALL_BINDIR})
+            endif()
+        endforeach()
+    endif()
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+endif()
+
 set(CPACK_PACKAGE_NAME vorlagen)
 set(vorlagen_maintainer "vorlagen developers <vorlagen@users.noreply.codeberg.org>")
 set(CPACK_PACKAGE_VENDOR "The vorlagen developers")
@@ -76,10 +107,13 @@ Pretvara serijski port racunara u generator povorki bajtova (impulsnih
 obrazaca). Povorka upisana kao heksadecimalni bajtovi salje se jednom ili
 jednom u svakoj periodi, sa zadatom brzinom u b/s i periodom u ms; port radi
 8N1, a linije DTR i RTS se postavljaju iz prozora. Prozor je na
-srpskohrvatskom jeziku.
+srpskohrvatskom jeziku.")
+if(TARGET vorlagen-monitor)
+    string(APPEND CPACK_PACKAGE_DESCRIPTION "
 
 Uz program ide vorlagen-monitor, virtuelni serijski port za probu bez
 hardvera.")
+endif()
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 
@@ -96,6 +130,27 @@ if(VORLAGEN_DPKG_SHLIBDEPS)
 else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), \
 libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), qt6-qpa-plugins")
+endif()
+
+if(WIN32)
+    # cpack -G ZIP: the install folder as it is; cpack -G NSIS: an installer with a Start menu
+    # entry and an uninstaller (NSIS 3 must be installed).
+    set(CPACK_GENERATOR ZIP NSIS)
+    set(CPACK_PACKAGE_FILE_NAME vorlagen-${PROJECT_VERSION}-windows-x64)
+    set(CPACK_PACKAGE_INSTALL_DIRECTORY vorlagen)
+    set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+    set(CPACK_PACKAGE_EXECUTABLES vorlagen "Vorla generator")
+    set(CPACK_NSIS_PACKAGE_NAME "vorlagen ${PROJECT_VERSION}")
+    set(CPACK_NSIS_DISPLAY_NAME "vorlagen ${PROJECT_VERSION}")
+    set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/app/icons/vorlagen.ico)
+    set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/app/icons/vorlagen.ico)
+    set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\vorlagen.exe")
+    set(CPACK_NSIS_URL_INFO_ABOUT https://codeberg.org/vorlagen/vorlagen)
+    set(CPACK_NSIS_CONTACT "${vorlagen_maintainer}")
+    set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+    # Offers to put bin\ on PATH, for vorlagen-send in scripts.
+    set(CPACK_NSIS_MODIFY_PATH ON)
+    set(CPACK_STRIP_FILES OFF) # MSVC has no strip, and a Release build has no debug information
 endif()
 
 include(CPack)

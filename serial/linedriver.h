@@ -33,7 +33,8 @@ public:
 
     // As much of `data` as the driver takes without waiting, in order.
     virtual Pushed push(const char *data, std::int64_t size) = 0;
-    // Bytes in the driver's transmit queue (0 when the platform cannot tell).
+    // Bytes in the driver's transmit queue (0 when the platform cannot tell); on Windows a write
+    // still on its way into a driver that does not count it counts whole.
     virtual std::int64_t queued() const = 0;
     // Whether bytes that push() took are still on their way into the driver. On Windows a
     // write in flight is cancelled when the process's handles close, so an exit must wait for
@@ -42,7 +43,9 @@ public:
     // Waits at most `timeoutMs` until push() can take something: Ok, WouldBlock (timed out),
     // Gone, or Failed (a write in flight failed otherwise; push() says so again).
     virtual Status waitWritable(int timeoutMs) = 0;
-    // Blocks until everything handed to the driver has left the line.
+    // Blocks until everything handed to the driver has left the line: only then may a setting
+    // change (a new rate, the close) without touching the last bits. (Windows has no call that
+    // tells; there the driver's flush is followed by the time the bytes need at the rate.)
     virtual Status drain() = 0;
     // Drops what the driver still holds, which also ends a drain() under way on another thread:
     // the program is ending and its grace time is over.

@@ -1,65 +1,93 @@
 // SPDX-License-Identifier: MIT
 #include "serial/nativeline.h"
 
+#include "serial/windowserrors.h"
+
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <windows.h>
 
 // One overlapped write at a time: push() hands the driver a copy of the bytes and returns; the
-// driver's queue (cbOutQue) counts them until they have left. QSerialPort opened the handle
-// with FILE_FLAG_OVERLAPPED, so every write here needs its own OVERLAPPED and event.
+// driver's queue (cbOutQue) counts them until they have left.
 //
-// QSerialPort also ties the handle to an I/O completion port whose notifier knows only its own
-// OVERLAPPEDs: a packet for one of ours trips an assertion in a debug Qt and leaves a stray
-// event and an error state in a release one. An hEvent with its low bit set keeps the system
-// from queueing a packet for the write (documented for GetQueuedCompletionStatus); the event
-// itself is waited on untagged, and GetOverlappedResult is only asked once it has finished.
+// A handle opened elsewhere may be tied to an I/O completion port whose owner knows only its own
+// OVERLAPPEDs (QSerialPort's is): an hEvent with its low bit set keeps the system from queueing
+// a packet for our write (documented for GetQueuedCompletionStatus); the event itself is waited
+// on untagged, and GetOverlappedResult is only asked once it has finished.
+//
+// Calls that wait (the drain, waitWritable) do so without the lock; they count as users of the
+// handle, and releaseHandle() ends them and waits for them before the handle goes, since Windows
+// may give its value to the next handle opened.
 namespace {
 
-// Not in every SDK's headers (MinGW's lack it).
-constexpr DWORD kErrorNoSuchDevice = 433;
+using Clock = std::chrono::steady_clock;
+using Status = NativeLine::Status;
 
-// How long releaseHandle() waits for a cancelled write before it leaves the buffer to the driver.
+// How long releaseHandle() waits for a cancelled write, and for calls still under way, before it
+// leaves them the buffer.
 constexpr DWORD kCancelWaitMs = 2000;
 constexpr DWORD kCancelSliceMs = 50;
-
-NativeLine::Status statusOf(DWORD error)
-{
-    switch (error) {
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_INVALID_PARAMETER:
-        return NativeLine::Status::Unsupported;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_INVALID_HANDLE:
-    case ERROR_NOT_READY: // what a hung-up line answers
-    case ERROR_BAD_COMMAND:
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEV_NOT_EXIST:
-    case kErrorNoSuchDevice:
-    case ERROR_OPERATION_ABORTED:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-        return NativeLine::Status::Gone;
-    default:
-        return NativeLine::Status::Failed;
-    }
-}
+// A write that Windows aborted without our asking (its thread ended) is issued again; this many
+// aborts in a row without a byte moved are taken as the device's answer.
+constexpr int kAbortsTaken = 3;
+// After the driver has handed its last byte to the hardware: what a UART's transmitter or an
+// adapter's USB frame may still add to the time the bytes need at the rate.
+constexpr auto kLineSlack = std::chrono::milliseconds(10);
 
 // A write that fails at once is no missing feature of the device.
-NativeLine::Status writeStatusOf(DWORD error)
+Status writeStatusOf(DWORD error)
 {
-    const NativeLine::Status status = statusOf(error);
-    return status == NativeLine::Status::Unsupported ? NativeLine::Status::Failed : status;
+    const Status status = WindowsError::lineStatus(error);
+    return status == Status::Unsupported ? Status::Failed : status;
 }
 
 struct Outcome
 {
-    NativeLine::Status status = NativeLine::Status::Ok;
+    Status status = Status::Ok;
     DWORD error = 0;
 };
+
+Outcome failed()
+{
+    const DWORD error = ::GetLastError();
+    return {WindowsError::lineStatus(error), error};
+}
+
+// How long `bytes` take on the line at `rate` b/s, 8N1: ten bits a byte.
+Clock::duration lineTime(std::int64_t bytes, std::int32_t rate)
+{
+    if (rate <= 0)
+        return {};
+    return std::chrono::microseconds(bytes * 10 * 1000000 / rate);
+}
+
+// The rates a driver lists in its properties (BAUD_* bits), for drivers without BAUD_USER.
+constexpr std::pair<DWORD, std::int32_t> kListedRates[] = {
+    {BAUD_075, 75},        {BAUD_110, 110},     {BAUD_150, 150},   {BAUD_300, 300},
+    {BAUD_600, 600},       {BAUD_1200, 1200},   {BAUD_1800, 1800}, {BAUD_2400, 2400},
+    {BAUD_4800, 4800},     {BAUD_7200, 7200},   {BAUD_9600, 9600}, {BAUD_14400, 14400},
+    {BAUD_19200, 19200},   {BAUD_38400, 38400}, {BAUD_56K, 56000}, {BAUD_57600, 57600},
+    {BAUD_115200, 115200}, {BAUD_128K, 128000},
+};
+
+// The rate the driver can run for `rate`: the rate itself where it takes any, else the nearest
+// rate it lists.
+std::int32_t rateOffered(HANDLE handle, std::int32_t rate)
+{
+    COMMPROP properties{};
+    if (!::GetCommProperties(handle, &properties) || (properties.dwSettableBaud & BAUD_USER))
+        return rate;
+    std::int32_t nearest = 0;
+    for (const auto &[bit, listed] : kListedRates) {
+        const auto distance = [rate](std::int32_t r) { return r > rate ? r - rate : rate - r; };
+        if ((properties.dwSettableBaud & bit) && (!nearest || distance(listed) < distance(nearest)))
+            nearest = listed;
+    }
+    return nearest ? nearest : rate; // a driver that lists nothing says nothing
+}
 
 } // namespace
 
@@ -67,15 +95,23 @@ struct Outcome
 struct NativeLine::State
 {
     std::mutex lock;
-    HANDLE event = nullptr; // manual reset; set once the write in flight has finished
-    DWORD eventError = 0;   // why there is no event
+    std::condition_variable changed; // users left, or a discard came
+    HANDLE event = nullptr;          // manual reset; set once the write in flight has finished
+    DWORD eventError = 0;            // why there is no event
     OVERLAPPED overlapped{};
     std::string inFlight; // must outlive the write the driver is working on
     DWORD offset = 0;     // bytes of inFlight the driver has finished with
     bool writing = false;
-    DWORD writeError = 0; // a write that failed: bytes push() took are lost, so it sticks
-    int dtr = -1;         // the levels last chosen (-1: none yet, the open's own stand)
+    DWORD writeError = 0;  // a write that failed: bytes push() took are lost, so it sticks
+    int aborts = 0;        // aborts in a row that nobody here asked for, without a byte moved
+    bool dropping = false; // the write in flight is being discarded on purpose
+    unsigned discards = 0; // discardPending() calls so far
+    int users = 0;         // calls that use the handle without the lock
+    int flushing = 0;      // of them, in FlushFileBuffers
+    int dtr = -1;          // the levels last chosen (-1: none yet, the port's own stand)
     int rts = -1;
+    std::int32_t rate = 0;      // what the device runs at, for the drain's wait (0: unknown)
+    Clock::time_point lineFree; // when the bytes taken so far can have left the line, at best
 
     // Hands the driver the rest of inFlight. 0 or the error.
     DWORD startWrite(HANDLE handle)
@@ -95,8 +131,11 @@ struct NativeLine::State
         return 0;
     }
 
-    // Ok once no write is in flight, WouldBlock while one is. A write the driver ended early
-    // (a write time-out) goes on with its rest, so every byte push() took leaves, in order.
+    bool inFlightUnfinished() const { return writing && !HasOverlappedIoCompleted(&overlapped); }
+
+    // Ok once no write is in flight, WouldBlock while one is. A write the driver ended early (a
+    // write time-out), or one that Windows aborted because the thread that issued it ended,
+    // goes on with its rest, so every byte push() took leaves, in order.
     Outcome finishWrite(HANDLE handle)
     {
         if (writeError)
@@ -110,13 +149,23 @@ struct NativeLine::State
                 return {Status::WouldBlock, 0};
             // A time-out that moved nothing (how Wine ends one) is an early end like any other:
             // the bytes are still ours to send.
-            if (error != ERROR_TIMEOUT && error != ERROR_SEM_TIMEOUT) {
+            const bool early = error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT;
+            const bool orphaned = error == ERROR_OPERATION_ABORTED && !dropping &&
+                                  (done > 0 || ++aborts < kAbortsTaken);
+            if (!early && !orphaned && !dropping) {
                 writing = false;
                 writeError = error;
                 return {writeStatusOf(error), error};
             }
         }
         writing = false;
+        if (std::exchange(dropping, false)) {
+            inFlight.clear();
+            offset = 0;
+            return {};
+        }
+        if (done > 0)
+            aborts = 0;
         offset += done;
         if (offset >= inFlight.size())
             return {};
@@ -127,49 +176,110 @@ struct NativeLine::State
         return {Status::WouldBlock, 0};
     }
 
-    // Writes the rate (0: keeps it) and the chosen line levels into the device's DCB.
-    Outcome writeDcb(HANDLE handle, std::int32_t rate, std::int32_t *applied) const
+    // Writes the whole DCB: the rate (0: keeps it), 8N1, and no flow control of any kind. Another
+    // program may have left DSR or CTS flow control on, and a write would then wait for a line
+    // nobody raises. Read back, the rate the driver reports goes to `applied`.
+    Outcome writeDcb(HANDLE handle, std::int32_t newRate, std::int32_t *applied)
     {
         DCB dcb{};
         dcb.DCBlength = sizeof(dcb);
         if (!::GetCommState(handle, &dcb))
             return failed();
-        if (rate > 0)
-            dcb.BaudRate = DWORD(rate);
-        // SetCommState applies the whole DCB, line modes included, and some drivers apply them
-        // again later on their own: they must say what the operator chose, not what the open
-        // left (Qt's open forces RTS off). Qt's own line setters keep the DCB in step likewise.
+        if (newRate > 0)
+            dcb.BaudRate = DWORD(newRate);
+        dcb.fBinary = TRUE;
+        dcb.fParity = FALSE;
+        dcb.Parity = NOPARITY;
+        dcb.ByteSize = 8;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.fOutxCtsFlow = FALSE;
+        dcb.fOutxDsrFlow = FALSE;
+        dcb.fDsrSensitivity = FALSE;
+        dcb.fOutX = FALSE;
+        dcb.fInX = FALSE;
+        dcb.fTXContinueOnXoff = TRUE;
+        dcb.fErrorChar = FALSE;
+        dcb.fNull = FALSE;
+        dcb.fAbortOnError = FALSE;
+        // Windows refuses a DCB whose XON and XOFF characters are equal, even with XON/XOFF off,
+        // and some drivers report them so (both 0): the usual ones.
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
+        // The driver applies these modes at the next open and after some events of its own:
+        // they say what the operator chose. Until a level is chosen, a handshake mode (flow
+        // control) becomes a plain one.
         if (dtr >= 0)
             dcb.fDtrControl = dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        else if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE)
+            dcb.fDtrControl = DTR_CONTROL_DISABLE;
         if (rts >= 0)
             dcb.fRtsControl = rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        else if (dcb.fRtsControl != RTS_CONTROL_ENABLE)
+            dcb.fRtsControl = RTS_CONTROL_DISABLE;
         if (!::SetCommState(handle, &dcb))
             return failed();
-        if (!applied)
-            return {};
         DCB back{};
         back.DCBlength = sizeof(back);
         if (!::GetCommState(handle, &back))
             return failed();
-        *applied = std::int32_t(back.BaudRate);
+        rate = std::int32_t(back.BaudRate);
+        if (applied)
+            *applied = rate;
         return {};
-    }
-
-    static Outcome failed()
-    {
-        const DWORD error = ::GetLastError();
-        return {statusOf(error), error};
     }
 };
 
 NativeLine::NativeLine(Handle handle)
-    : m_handle(handle)
+    : NativeLine(handle, false)
+{}
+
+NativeLine::NativeLine(Handle handle, bool owned)
+    : m_owned(owned)
+    , m_handle(handle)
     , m_state(std::make_unique<State>())
 {
     // Set while no write is in flight. Without it nothing can be written (and nothing waits).
     m_state->event = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
     if (!m_state->event)
         m_state->eventError = ::GetLastError();
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (::GetCommState(handle, &dcb))
+        m_state->rate = std::int32_t(dcb.BaudRate);
+}
+
+std::unique_ptr<NativeLine> NativeLine::open(const wchar_t *name, bool dtr, bool rts,
+                                             unsigned long *error)
+{
+    // Read access too: Wine refuses every comm call on a handle opened for writing only.
+    const std::wstring path = std::wstring(L"\\\\.\\") + name;
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return nullptr;
+    }
+    std::unique_ptr<NativeLine> line(new NativeLine(handle, true));
+    // The first DCB carries the chosen levels: no pulse on a line the operator turned off.
+    line->m_state->dtr = dtr ? 1 : 0;
+    line->m_state->rts = rts ? 1 : 0;
+    // The queue sizes the program asks for (a wish the driver may ignore); no time-outs: a
+    // write waits until its last byte is in the driver, and a read (never made) returns at once.
+    ::SetupComm(handle, 1024, 1024);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    Outcome set;
+    if (!::SetCommTimeouts(handle, &timeouts))
+        set = failed();
+    else
+        set = line->m_state->writeDcb(handle, 0, nullptr);
+    if (set.error) {
+        *error = set.error;
+        line->m_owned = false; // a port that refused its set-up gets no settings at the close
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    return line;
 }
 
 NativeLine::~NativeLine()
@@ -203,48 +313,64 @@ NativeLine::Pushed NativeLine::push(const char *data, std::int64_t size)
     }
     m_state->inFlight.assign(data, std::size_t(size));
     m_state->offset = 0;
+    m_state->aborts = 0;
     if (const DWORD error = m_state->startWrite(m_handle)) {
         m_lastError = int(error);
         pushed.status = writeStatusOf(error);
         return pushed;
     }
+    const Clock::time_point now = Clock::now();
+    m_state->lineFree = std::max(m_state->lineFree, now) + lineTime(size, m_state->rate);
     pushed.bytes = size;
     return pushed;
 }
 
 std::int64_t NativeLine::queued() const
 {
+    std::lock_guard lock(m_state->lock);
+    if (!m_handle)
+        return 0;
+    m_state->finishWrite(m_handle);
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!::ClearCommError(m_handle, &errors, &stat))
-        return 0;
-    return std::int64_t(stat.cbOutQue);
+    const std::int64_t driver = ::ClearCommError(m_handle, &errors, &stat) ? stat.cbOutQue : 0;
+    // Drivers that count a write only once they hold its bytes (Wine's counts nothing) say 0
+    // while ours still waits to go in: then it is all still waiting.
+    if (driver == 0 && m_state->inFlightUnfinished())
+        return std::int64_t(m_state->inFlight.size() - m_state->offset);
+    return driver;
 }
 
 bool NativeLine::writeInFlight() const
 {
     std::lock_guard lock(m_state->lock);
-    return m_state->writing && !HasOverlappedIoCompleted(&m_state->overlapped);
+    if (m_handle)
+        m_state->finishWrite(m_handle); // an aborted write goes on, and is in flight again
+    return m_state->inFlightUnfinished();
 }
 
 NativeLine::Status NativeLine::waitWritable(int timeoutMs)
 {
-    HANDLE event = nullptr;
-    {
-        std::lock_guard lock(m_state->lock);
-        if (!m_handle)
-            return Status::Gone;
-        if (!m_state->event) {
-            m_lastError = int(m_state->eventError);
-            return Status::Failed;
-        }
-        if (!m_state->writing || m_state->writeError)
-            return m_state->finishWrite(m_handle).status;
-        event = m_state->event;
+    // Bound here: a releaseHandle() that gives up on this call leaves it the state it uses.
+    State &state = *m_state;
+    std::unique_lock lock(state.lock);
+    if (!m_handle)
+        return Status::Gone;
+    if (!state.event) {
+        m_lastError = int(state.eventError);
+        return Status::Failed;
     }
-    ::WaitForSingleObject(event, DWORD(timeoutMs));
-    std::lock_guard lock(m_state->lock);
-    const Outcome finished = m_state->finishWrite(m_handle);
+    if (!state.writing || state.writeError)
+        return state.finishWrite(m_handle).status;
+    ++state.users;
+    lock.unlock();
+    ::WaitForSingleObject(state.event, DWORD(timeoutMs));
+    lock.lock();
+    --state.users;
+    state.changed.notify_all();
+    if (!m_handle)
+        return Status::Gone;
+    const Outcome finished = state.finishWrite(m_handle);
     if (finished.error)
         m_lastError = int(finished.error);
     return finished.status;
@@ -252,31 +378,88 @@ NativeLine::Status NativeLine::waitWritable(int timeoutMs)
 
 NativeLine::Status NativeLine::drain()
 {
-    for (;;) {
-        const Status status = waitWritable(100);
-        if (status == Status::Ok)
+    // Bound here: a releaseHandle() that gives up on this call leaves it the state it uses.
+    State &state = *m_state;
+    std::unique_lock lock(state.lock);
+    if (!m_handle)
+        return Status::Gone;
+    const unsigned discards = state.discards;
+    const auto discarded = [&] { return state.discards != discards; };
+    ++state.users;
+    const auto leave = [&](Status status) {
+        --state.users;
+        state.changed.notify_all();
+        return discarded() ? Status::Ok : status; // dropped on purpose: nothing is left to wait for
+    };
+
+    // Our own write first, then the driver's queue, then the hardware.
+    while (m_handle) {
+        const Outcome finished = state.finishWrite(m_handle);
+        if (finished.error)
+            m_lastError = int(finished.error);
+        if (finished.status != Status::WouldBlock || discarded())
             break;
-        if (status != Status::WouldBlock)
-            return status;
+        lock.unlock();
+        ::WaitForSingleObject(state.event, 100);
+        lock.lock();
     }
-    if (::FlushFileBuffers(m_handle))
-        return Status::Ok;
-    const DWORD error = ::GetLastError();
-    m_lastError = int(error);
-    // A driver that cannot flush has still finished the write; a device that is gone has not.
-    return statusOf(error) == Status::Unsupported ? Status::Ok : statusOf(error);
+    if (!m_handle)
+        return leave(Status::Gone);
+    if (state.writeError && !discarded())
+        return leave(writeStatusOf(state.writeError));
+
+    // Returns once the driver has handed its last byte to the hardware: a UART's FIFO or an
+    // adapter's own buffer still holds some.
+    const HANDLE handle = m_handle;
+    ++state.flushing;
+    lock.unlock();
+    const BOOL flushed = ::FlushFileBuffers(handle);
+    const DWORD error = flushed ? 0 : ::GetLastError();
+    lock.lock();
+    --state.flushing;
+    if (!m_handle)
+        return leave(Status::Gone);
+    if (error && !discarded()) {
+        m_lastError = int(error);
+        // A driver that cannot flush has still finished the write; a device that is gone has not.
+        const Status status = WindowsError::lineStatus(error);
+        if (status != Status::Unsupported)
+            return leave(status);
+    }
+    // Until the last bit has left at the rate: only then may a setting change (a new rate, the
+    // close) without touching it. Nothing tells that on Windows; the bytes taken tell how long
+    // the line needs for them at best.
+    const Clock::time_point lastBit =
+        std::max(state.lineFree, Clock::now()) + lineTime(1, state.rate) + kLineSlack;
+    state.changed.wait_until(lock, lastBit, [&] { return discarded() || !m_handle; });
+    return leave(m_handle ? Status::Ok : Status::Gone);
 }
 
 void NativeLine::discardPending()
 {
-    // Clearing the output queue lets a FlushFileBuffers that waits for it return.
+    std::lock_guard lock(m_state->lock);
+    if (!m_handle)
+        return;
+    ++m_state->discards;
+    if (m_state->inFlightUnfinished()) {
+        m_state->dropping = true;
+        ::CancelIoEx(m_handle, &m_state->overlapped);
+    }
+    // Ends outstanding writes and a flush waiting behind them (serial.sys keeps both in one
+    // queue), and empties the driver's queue.
     ::PurgeComm(m_handle, PURGE_TXABORT | PURGE_TXCLEAR);
+    m_state->lineFree = Clock::time_point();
+    m_state->changed.notify_all();
 }
 
 NativeLine::Status NativeLine::setRate(std::int32_t rate, std::int32_t *applied)
 {
     std::lock_guard lock(m_state->lock);
-    const Outcome set = m_state->writeDcb(m_handle, rate, applied);
+    if (!m_handle)
+        return Status::Gone;
+    // A driver without BAUD_USER runs only the rates it lists; one that is not within 1 % of
+    // the rate asked for is then told back as what the device gives.
+    const Outcome set = m_state->writeDcb(m_handle, rateOffered(m_handle, rate), applied);
     if (set.error)
         m_lastError = int(set.error);
     return set.status;
@@ -285,13 +468,16 @@ NativeLine::Status NativeLine::setRate(std::int32_t rate, std::int32_t *applied)
 NativeLine::Status NativeLine::setModemLine(ModemLine line, bool on)
 {
     std::lock_guard lock(m_state->lock);
+    if (!m_handle)
+        return Status::Gone;
+    // The line changes at once; the DCB learns the level at the next rate or close, never while
+    // a byte may be on its way (a whole DCB can glitch it on some drivers).
     (line == ModemLine::Dtr ? m_state->dtr : m_state->rts) = on ? 1 : 0;
     const DWORD function = line == ModemLine::Dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS);
-    const Outcome set = ::EscapeCommFunction(m_handle, function)
-                            ? m_state->writeDcb(m_handle, 0, nullptr)
-                            : State::failed();
-    if (set.error)
-        m_lastError = int(set.error);
+    if (::EscapeCommFunction(m_handle, function))
+        return Status::Ok;
+    const Outcome set = failed();
+    m_lastError = int(set.error);
     return set.status;
 }
 
@@ -306,20 +492,35 @@ void NativeLine::releaseHandle()
     if (!m_handle)
         return;
     const HANDLE handle = std::exchange(m_handle, nullptr);
-    if (!m_state->writing || HasOverlappedIoCompleted(&m_state->overlapped)) {
-        m_state->writing = false;
-        return;
-    }
+    State &state = *m_state;
+    const bool writing = state.inFlightUnfinished();
+    // Calls under way on other threads: a flush ends with the purge (a close during a flush
+    // drops what waits anyway), the waits with the cancel and the notification. Without a
+    // flush there is no purge: some adapters would drop the bytes they hold.
+    if (state.flushing > 0)
+        ::PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR);
+    state.changed.notify_all();
     // The buffer may only go once the driver is done with it. The cancel is asked again now and
     // then: one that meets the write while it is being worked on can be lost (seen under Wine).
-    for (DWORD waited = 0; waited < kCancelWaitMs; waited += kCancelSliceMs) {
-        ::CancelIoEx(handle, &m_state->overlapped);
-        if (::WaitForSingleObject(m_state->event, kCancelSliceMs) == WAIT_OBJECT_0) {
-            m_state->writing = false;
-            return;
-        }
+    bool ended = !writing;
+    for (DWORD waited = 0; !ended && waited < kCancelWaitMs; waited += kCancelSliceMs) {
+        ::CancelIoEx(handle, &state.overlapped);
+        ended = ::WaitForSingleObject(state.event, kCancelSliceMs) == WAIT_OBJECT_0;
     }
-    // A driver that ignores the cancel still owns the buffer and the event: leave them to it.
+    state.changed.wait_for(lock, std::chrono::milliseconds(kCancelWaitMs),
+                           [&] { return state.users == 0; });
+    state.writing = state.writing && !ended;
+    if (m_owned) {
+        // Nothing on its way: the DCB learns the levels chosen last, which the driver applies
+        // at the next open.
+        if (!writing && !state.writeError && state.users == 0 && Clock::now() >= state.lineFree)
+            state.writeDcb(handle, 0, nullptr);
+        ::CloseHandle(handle);
+    }
+    if (ended && state.users == 0)
+        return;
+    // A driver that ignores the cancel, or a call that never came back, still owns the buffer
+    // and the event: leave them to it.
     lock.unlock();
     State *const abandoned = m_state.release();
     static_cast<void>(abandoned);

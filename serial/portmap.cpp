@@ -63,9 +63,10 @@ PortMap::PortMap()
 
 // An empty folder means the per-user default, looked up at every call so that a link made while
 // the program runs counts at the next set-up.
-PortMap::PortMap(Lister lister, QString linkFolder)
+PortMap::PortMap(Lister lister, QString linkFolder, Naming naming)
     : m_lister(std::move(lister))
     , m_linkFolder(std::move(linkFolder))
+    , m_naming(naming)
 {}
 
 QString PortMap::defaultLinkFolder()
@@ -78,8 +79,13 @@ QStringList PortMap::systemPorts()
 {
     QStringList locations;
     const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
+    for (const QSerialPortInfo &info : ports) {
+#ifdef Q_OS_WIN
+        locations << info.portName(); // COM3, as the operator knows it (not \\.\COM3)
+#else
         locations << info.systemLocation();
+#endif
+    }
     return locations;
 }
 
@@ -118,11 +124,16 @@ PortLocation PortMap::locate(qint16 number) const
         return where;
     }
 
-#ifdef Q_OS_WIN
-    // COM<N> is the device; whether it is there the open tells.
-    where.device = QStringLiteral("COM%1").arg(number);
-    where.tried = where.device;
-#else
+    if (m_naming == Naming::ComNames) {
+        // COM<N> is the device, there when Windows lists it (the device map and the port class,
+        // as QSerialPortInfo reads them); the list also tells the operator what there is.
+        where.tried = QStringLiteral("COM%1").arg(number);
+        where.present = ordered(presentPorts());
+        if (where.present.contains(where.tried, Qt::CaseInsensitive))
+            where.device = where.tried;
+        return where;
+    }
+#ifndef Q_OS_WIN
     const QString link = QDir(linkFolder()).filePath(QStringLiteral("com%1").arg(number));
     const QFileInfo linkInfo(link);
     if (linkInfo.isSymLink() || linkInfo.exists()) {

@@ -5,9 +5,9 @@
 #include <QStringList>
 #include <functional>
 
-// Where a port number leads. On Windows N is COM<N>. On Linux an operator's link
-// <config>/vorlagen/com<N> wins; otherwise N counts the serial ports present, ordered ttyS*,
-// ttyUSB*, ttyACM*, then the rest, each by number.
+// Where a port number leads. On Windows N is COM<N>, there when Windows lists it. On Linux an
+// operator's link <config>/vorlagen/com<N> wins; otherwise N counts the serial ports present,
+// ordered ttyS*, ttyUSB*, ttyACM*, then the rest, each by number.
 struct PortLocation
 {
     qint16 number = 0;
@@ -20,17 +20,28 @@ struct PortLocation
 class PortMap
 {
 public:
-    // System locations of the serial ports present (as QSerialPortInfo lists them).
+    // System locations of the serial ports present (as QSerialPortInfo lists them; on Windows
+    // their names, COM<N>).
     using Lister = std::function<QStringList()>;
+    // How a number names a port: COM<N> itself (Windows), or the links and counting.
+    enum class Naming { Counted, ComNames };
+#ifdef Q_OS_WIN
+    static constexpr Naming kPlatformNaming = Naming::ComNames;
+#else
+    static constexpr Naming kPlatformNaming = Naming::Counted;
+#endif
 
     // The system's ports and the per-user folder ($XDG_CONFIG_HOME/vorlagen).
     PortMap();
-    PortMap(Lister lister, QString linkFolder);
+    PortMap(Lister lister, QString linkFolder, Naming naming = kPlatformNaming);
 
     // Lists the system's ports only where it needs them: to count, or to tell the operator what
     // exists when the number leads nowhere. A link that leads to a device needs no list.
     PortLocation locate(qint16 number) const;
-    QStringList presentPorts() const { return m_lister ? m_lister() : QStringList(); }
+    QStringList presentPorts() const
+    {
+        return m_lister ? m_lister() : QStringList();
+    }
     // The folder of the links ($XDG_CONFIG_HOME/vorlagen unless given).
     QString linkFolder() const;
 
@@ -42,4 +53,5 @@ public:
 private:
     Lister m_lister;
     QString m_linkFolder;
+    Naming m_naming;
 };

@@ -65,16 +65,6 @@ bool SerialLine::finished() const
     return m_state == State::Gone || (m_state == State::Released && m_drained && m_queue.empty());
 }
 
-bool SerialLine::idle() const
-{
-    std::lock_guard lock(m_mutex);
-    if (m_state == State::Gone || m_state == State::Closed)
-        return true;
-    // On Windows a write still in flight is cancelled when the process's handles close, so it
-    // must have ended too.
-    return m_queuedBytes == 0 && m_driver->queued() == 0 && !m_driver->writeInFlight();
-}
-
 std::optional<PortFailure> SerialLine::write(const QByteArray &bytes, qint64 limit)
 {
     std::unique_lock lock(m_mutex);

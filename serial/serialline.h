@@ -65,8 +65,6 @@ public:
     bool reclaim(qint32 rate, PortDevice::FailureHandler handler);
     // Gone, or released and drained: nothing is left for it to do.
     bool finished() const;
-    // Nothing of ours is left to send (the driver's queue may still hold bytes on their way).
-    bool idle() const;
     // Closed for good: the worker is stopped and joined, the exclusive claim given up, the
     // device closed. Leftovers::Discard drops what the driver holds (ending a drain under way).
     void close(Leftovers leftovers);

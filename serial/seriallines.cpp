@@ -55,7 +55,8 @@ std::shared_ptr<SerialLine> SerialLines::start(const QString &path,
                                                  rated == LineDriver::Status::Ok ? applied : 0);
     if (*failure) {
         driver->releaseHandle();
-        port->close();
+        if (port)
+            port->close();
         return nullptr;
     }
     // A worker says so from its own thread; the close runs here.
@@ -84,10 +85,14 @@ void SerialLines::finish(std::chrono::milliseconds grace, const std::function<bo
 {
     Q_ASSERT(thread() == QThread::currentThread());
     const auto deadline = std::chrono::steady_clock::now() + grace;
+    // Held lines are let go as a close would: every worker then drains its line, and a device
+    // closes only once its last bytes have left (a close may put back the settings it had).
+    for (const auto &entry : m_lines)
+        entry.second->release();
     while (!m_lines.empty()) {
         const bool now = std::chrono::steady_clock::now() >= deadline || (hurry && hurry());
         for (auto it = m_lines.begin(); it != m_lines.end();) {
-            if (now || it->second->idle()) {
+            if (now || it->second->finished()) {
                 it->second->close(now ? SerialLine::Leftovers::Discard
                                       : SerialLine::Leftovers::Keep);
                 it = m_lines.erase(it);

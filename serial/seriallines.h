@@ -53,16 +53,19 @@ public:
     Taken takeOver(const QString &path, qint32 rate, PortDevice::FailureHandler handler);
 
     // Starts the line of a device just opened: claims it, applies `rate` (refused when the device
-    // would run more than 1 % off) and keeps it. On failure the device is closed again.
+    // would run more than 1 % off) and keeps it. On failure the device is closed again. `port` is
+    // the QSerialPort that opened the device, closed with the line; none where the driver opened
+    // the device itself (Windows), which then closes it when it releases the handle.
     std::shared_ptr<SerialLine> start(const QString &path, std::unique_ptr<LineDriver> driver,
                                       std::unique_ptr<QIODevice> port, qint32 rate,
                                       PortDevice::FailureHandler handler,
                                       std::optional<PortFailure> *failure);
 
-    // The end of the program: waits until no line has anything of ours left to send, at most
-    // `grace` and only as long as `hurry` says no, then gives up each exclusive claim and closes
-    // each device (which also removes its lock file) and joins each worker. What has not left by
-    // then is dropped. Lines still held are closed too; they answer "gone" from then on.
+    // The end of the program: lets every line go and waits until each has drained (its last
+    // bytes have left the driver), at most `grace` and only as long as `hurry` says no; closes
+    // each as it is done (giving up its exclusive claim and removing its lock file) and joins its
+    // worker. What has not left by then is dropped. Lines still held are closed too; they answer
+    // "gone" from then on.
     void finish(std::chrono::milliseconds grace, const std::function<bool()> &hurry = {});
     static constexpr std::chrono::milliseconds kExitGrace{2000};
 

@@ -21,7 +21,9 @@ static_assert(
     std::is_same_v<decltype(std::declval<const QSerialPort &>().handle()), NativeLine::Handle>,
     "NativeLine takes QSerialPort's native handle as it is");
 
-// What a failed QSerialPort::open of `path` means, as a PortError number.
+#ifndef Q_OS_WIN
+// What a failed QSerialPort::open of `path` means, as a PortError number (not on Windows, where
+// the line opens the port itself).
 int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
 {
     switch (error) {
@@ -37,6 +39,7 @@ int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
         return PortError::NotASerialPort;
     }
 }
+#endif
 
 } // namespace
 
@@ -69,12 +72,13 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
             return taken.failure;
         if (taken.line)
             m_line = std::move(taken.line);
-        else if (auto failure = openFresh(path, baudRate))
+        else if (auto failure = openFresh(path, baudRate, dtr, rts))
             return failure;
     }
 
-    // The open left the lines as the system has them (Linux raises both, Qt on Windows DTR
-    // alone); now they follow the flags.
+    // The open left the lines as the system has them (Linux raises both; on Windows our own
+    // open set them already, and a line taken over keeps what it had): now they follow the
+    // flags.
     auto failure = setDtr(dtr);
     if (!failure)
         failure = setRts(rts);
@@ -87,10 +91,31 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
     return failure;
 }
 
-std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint32 baudRate)
+std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint32 baudRate,
+                                                       bool dtr, bool rts)
 {
     if (NativeLine::accessDenied(QFile::encodeName(path).constData()))
         return OperatorText::permissionDenied(path);
+#ifdef Q_OS_WIN
+    // The line opens and closes the COM port itself (see NativeLine::open): no QSerialPort, so
+    // nothing puts the port's earlier settings back under the last bytes of a train.
+    std::unique_ptr<QSerialPort> port;
+    unsigned long error = 0;
+    std::unique_ptr<LineDriver> native =
+        NativeLine::open(reinterpret_cast<const wchar_t *>(path.utf16()), dtr, rts, &error);
+    if (!native) {
+        switch (WindowsError::openRefusal(error)) {
+        case WindowsError::OpenRefusal::NoSuchPort:
+            return OperatorText::deviceMissing(path);
+        case WindowsError::OpenRefusal::InUse:
+            return OperatorText::portBusy(path);
+        default:
+            return OperatorText::notASerialPort(path);
+        }
+    }
+#else
+    static_cast<void>(dtr); // Linux raises both at every open; open() sets them right after
+    static_cast<void>(rts);
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
     port->setDataBits(QSerialPort::Data8);
@@ -111,6 +136,7 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
         }
     }
     auto native = std::make_unique<NativeLine>(port->handle());
+#endif
     std::optional<PortFailure> failure;
     m_line = m_lines.start(path, std::move(native), std::move(port), baudRate, m_handler, &failure);
     return failure;

@@ -40,7 +40,7 @@ public:
 
 private:
     // No line of ours has `path`: opens the device and starts its line.
-    std::optional<PortFailure> openFresh(const QString &path, qint32 baudRate);
+    std::optional<PortFailure> openFresh(const QString &path, qint32 baudRate, bool dtr, bool rts);
     std::optional<PortFailure> forgetIfGoneLocked(std::optional<PortFailure> failure);
     std::optional<PortFailure> setModemLine(LineDriver::ModemLine which, bool on);
 

@@ -23,6 +23,24 @@ int say(int code, const QString &why)
     return code;
 }
 
+// The output rate the terminal was set to (0: none of the standard ones).
+int rateOf(int device)
+{
+    termios tio{};
+    ::tcgetattr(device, &tio);
+    const speed_t speed = ::cfgetospeed(&tio);
+    static const std::pair<speed_t, int> kRates[] = {
+        {B110, 110},       {B300, 300},       {B600, 600},       {B1200, 1200},
+        {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400},
+        {B460800, 460800}, {B500000, 500000}, {B921600, 921600}};
+    for (const auto &[code, rate] : kRates) {
+        if (code == speed)
+            return rate;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -85,6 +103,8 @@ int main(int argc, char **argv)
                 const QByteArray received = far.received();
                 answer = received.mid(taken).toHex() + '\n';
                 taken = received.size();
+            } else if (command == "rate") {
+                answer = QByteArray::number(rateOf(far.deviceSide())) + '\n';
             } else if (command == "hangup") {
                 far.hangUp();
             } else {

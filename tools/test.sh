@@ -2,9 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Builds and runs every test headless: a build with warnings as errors, the same under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the engine's tests under ThreadSanitizer, a
-# clang-format check, and a compile of every source for Windows (MinGW-w64); the Windows line
-# layer runs under Wine as one of the tests. The first build is also packaged and the package
-# checked (tools/package.sh).
+# clang-format check, a compile of every source for Windows (MinGW-w64) and a check of the
+# Windows build files (tools/windows-build-check.sh); the Windows line layer runs under Wine as
+# one of the tests. The first build is also packaged and the package checked (tools/package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -19,6 +19,9 @@ git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 echo "== Windows compile check (MinGW-w64, Qt headers, warnings are errors)"
 bash tools/windows-check.sh
+
+echo "== Windows build files: presets, the Windows configure, deploy scripts, CPack, resources"
+bash tools/windows-build-check.sh
 
 echo "== build (warnings are errors)"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLAGEN_WERROR=ON
