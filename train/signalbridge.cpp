@@ -60,6 +60,42 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     return TRUE;
 }
 
+const wchar_t kSessionWindowClass[] = L"vorlagen-session-end";
+
+// The hidden window's messages, on the thread that made it (its event loop dispatches them).
+LRESULT CALLBACK onSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        return TRUE; // nothing to ask the user: the end comes in order
+    case WM_ENDSESSION:
+        if (wParam) {
+            noteRequest(false);
+            if (auto *owner =
+                    reinterpret_cast<SignalBridge *>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
+                emit owner->sessionEnding();
+        }
+        return 0;
+    default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+HWND makeSessionWindow(SignalBridge *owner)
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &onSessionMessage;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kSessionWindowClass;
+    ::RegisterClassW(&windowClass); // fails harmlessly when a bridge before us registered it
+    // Top-level but never shown: a message-only window hears no session messages.
+    HWND window = ::CreateWindowExW(0, kSessionWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                    nullptr, windowClass.hInstance, nullptr);
+    if (window)
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+    return window;
+}
+
 #else
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -129,6 +165,7 @@ SignalBridge::SignalBridge(QObject *parent)
         bridge = this;
     }
     ::SetConsoleCtrlHandler(&onConsoleEvent, TRUE);
+    m_sessionWindow = makeSessionWindow(this);
 #else
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, socketPair) != 0)
         return; // the signals keep their default: the program still ends, just not in order
@@ -145,6 +182,8 @@ SignalBridge::~SignalBridge()
 {
 #ifdef Q_OS_WIN
     ::SetConsoleCtrlHandler(&onConsoleEvent, FALSE);
+    if (m_sessionWindow)
+        ::DestroyWindow(static_cast<HWND>(m_sessionWindow));
     std::lock_guard lock(bridgeMutex);
     bridge = nullptr;
 #else

@@ -16,8 +16,11 @@ class QSocketNotifier;
 // waiting, and a third one ends the process the system's default way.
 //
 // Windows has no such signals. There the bridge listens to the console's events (Ctrl+C,
-// Ctrl+Break, the console closed, logoff, shutdown) the same way; a program without a console
-// (the window) gets none of them and is ended through its window instead.
+// Ctrl+Break, the console closed) the same way. Logoff and shutdown reach a console program only
+// as window messages (the console's own events for them go to services alone), so the bridge
+// keeps a hidden window for them: sessionEnding() is emitted inside the system's call, and the
+// process ends as soon as the handlers return. The window program hears the same from Qt as
+// QCoreApplication::aboutToQuit.
 //
 // One bridge at a time; the default handling is back once it is destroyed.
 class SignalBridge : public QObject
@@ -38,9 +41,13 @@ public:
 signals:
     // The signal's number (Windows: the console event's).
     void endRequested(int signalNumber);
+    // Windows: the session ends (logoff, shutdown). Emitted on the bridge's thread, directly:
+    // whatever must happen before the process ends happens in the handler.
+    void sessionEnding();
 
 private:
     void readRequests();
 
     QSocketNotifier *m_notifier = nullptr;
+    void *m_sessionWindow = nullptr; // Windows: the hidden window that hears the session end
 };
