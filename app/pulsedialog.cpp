@@ -2,7 +2,7 @@
 #include "app/pulsedialog.h"
 
 #include "app/linepreview.h"
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 #include "train/fields.h"
 
 #include <QCheckBox>

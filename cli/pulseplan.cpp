@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/pulseplan.h"
 
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 #include "train/pulsedesign.h"
 
 PulsesAnswer answerPulses(const PulsesRequest &request)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/pulsedesign.h"
 
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 #include "train/fields.h"
 #include "train/waveform.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/waveform.h"
 
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 #include "train/decoder.h"
 #include "train/fields.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 
 #include <limits>
 
