@@ -10,9 +10,6 @@
 // failures. Same namespace, so the two can become one file without touching a caller.
 namespace OperatorText {
 
-// Serbian-Croatian counting: "1 bit", "2 bita", "5 bitova" (11-14 take the last form).
-QString counted(qint64 n, const char *one, const char *few, const char *many);
-
 // A pulse width with four significant digits, decimal comma: "26 us", "26,04 us", "1,5 ms".
 QString pulseDuration(double seconds);
 // A relative error as a percentage: "0,16 %", "12,5 %"; a tolerance as typed: "2 %", "0,5 %".

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/waveform.h"
 
-#include "texts/pulses.h"
+#include "texts/words.h"
 #include "train/decoder.h"
 #include "train/fields.h"
 
