@@ -4,6 +4,7 @@
 #include "app/linepreview.h"
 #include "texts/pulses.h"
 #include "train/fields.h"
+#include "train/pulsereport.h"
 
 #include <QCheckBox>
 #include <QComboBox>

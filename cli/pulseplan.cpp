@@ -2,7 +2,7 @@
 #include "cli/pulseplan.h"
 
 #include "texts/pulses.h"
-#include "train/pulsedesign.h"
+#include "train/pulsereport.h"
 
 PulsesAnswer answerPulses(const PulsesRequest &request)
 {

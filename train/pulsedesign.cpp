@@ -5,7 +5,6 @@
 #include "train/fields.h"
 #include "train/waveform.h"
 
-#include <QRegularExpression>
 #include <QtAlgorithms>
 
 #include <algorithm>
@@ -459,54 +458,6 @@ Design build(const QVector<Pulse> &pulses, int firstRun, qint32 rate, const Path
 
 } // namespace
 
-std::optional<QVector<Pulse>> parsePattern(const QString &text, QString *refusal)
-{
-    static const QRegularExpression separators(QStringLiteral("[\\s,;]*"));
-    static const QRegularExpression token(
-        QStringLiteral("([LH])\\s*([0-9]{1,9}(?:[.,][0-9]{1,9})?)\\s*([um]s)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression word(QStringLiteral("[^\\s,;]*"));
-    const auto refuse = [&](const QString &why) {
-        if (refusal)
-            *refusal = why;
-        return std::nullopt;
-    };
-
-    QVector<Pulse> pulses;
-    qsizetype at = 0;
-    for (;;) {
-        at += separators
-                  .match(text, at, QRegularExpression::NormalMatch,
-                         QRegularExpression::AnchorAtOffsetMatchOption)
-                  .capturedLength();
-        if (at >= text.size())
-            break;
-        const int number = int(pulses.size()) + 1;
-        const auto match = token.match(text, at, QRegularExpression::NormalMatch,
-                                       QRegularExpression::AnchorAtOffsetMatchOption);
-        if (!match.hasMatch())
-            return refuse(OperatorText::pulseUnreadable(
-                number, word.match(text, at, QRegularExpression::NormalMatch,
-                                   QRegularExpression::AnchorAtOffsetMatchOption)
-                            .captured()));
-        Pulse pulse;
-        pulse.token = match.captured();
-        pulse.level = match.captured(1).toUpper() == QLatin1String("L") ? Level::Low : Level::High;
-        const double value =
-            match.captured(2).replace(QLatin1Char(','), QLatin1Char('.')).toDouble();
-        pulse.seconds = value * (match.captured(3).toLower() == QLatin1String("us") ? 1e-6 : 1e-3);
-        if (!(pulse.seconds > 0.0))
-            return refuse(OperatorText::pulseWithoutLength(number, pulse.token));
-        if (!pulses.isEmpty() && pulses.last().level == pulse.level)
-            return refuse(OperatorText::pulseSameLevel(number, pulse.token));
-        pulses.append(pulse);
-        at += match.capturedLength();
-    }
-    if (pulses.isEmpty())
-        return refuse(OperatorText::pulsesMissing());
-    return pulses;
-}
-
 Answer design(const QString &pattern, const Options &options)
 {
     Answer answer;
@@ -583,83 +534,6 @@ Answer design(const QString &pattern, const Options &options)
     }
     answer.design = build(*pulses, firstRun, qint32(rate), path);
     return answer;
-}
-
-QString trainText(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-std::optional<double> toleranceFromPercent(const QString &text)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^\\s*([0-9]{1,3}(?:[.,][0-9]{1,6})?)\\s*%?\\s*$"));
-    const auto match = form.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const double percent = match.captured(1).replace(QLatin1Char(','), QLatin1Char('.')).toDouble();
-    if (percent > 50.0)
-        return std::nullopt;
-    return percent / 100.0;
-}
-
-QStringList summaryLines(const Design &design, const Options &options)
-{
-    return {OperatorText::pulsesRateLine(design.bitRate),
-            OperatorText::pulsesTrainLine(trainText(design.bytes)), sizeLine(design, options)};
-}
-
-QString sizeLine(const Design &design, const Options &options)
-{
-    return OperatorText::pulsesSizeLine(design.bytes.size(),
-                                        ::trainSeconds(design.bytes.size(), design.bitRate),
-                                        design.largestError, options.tolerance);
-}
-
-QStringList pulseCells(int number, const MadePulse &pulse)
-{
-    QString made;
-    QString error;
-    switch (pulse.role) {
-    case Role::IdleBefore:
-        made = OperatorText::pulseIdleBefore();
-        break;
-    case Role::IdleAfter:
-        made = OperatorText::pulseIdleAfter(pulse.bits, pulse.seconds);
-        break;
-    case Role::Train:
-        made = OperatorText::pulseMade(pulse.bits, pulse.seconds);
-        error = OperatorText::percent(pulse.error);
-        break;
-    }
-    return {QString::number(number),
-            pulse.wanted.level == Level::Low ? QStringLiteral("L") : QStringLiteral("H"),
-            OperatorText::pulseDuration(pulse.wanted.seconds), made, error};
-}
-
-QString planText(const Design &design, const Options &options)
-{
-    QList<QStringList> rows{OperatorText::pulseColumns()};
-    for (int index = 0; index < design.pulses.size(); ++index)
-        rows.append(pulseCells(index + 1, design.pulses[index]));
-    QList<qsizetype> widths(rows.first().size(), 0);
-    for (const QStringList &row : rows)
-        for (qsizetype column = 0; column < row.size(); ++column)
-            widths[column] = std::max(widths[column], row[column].size());
-    QStringList lines = summaryLines(design, options);
-    for (const QStringList &row : rows) {
-        QString line;
-        for (qsizetype column = 0; column < row.size(); ++column) {
-            // Numbers to the right, words to the left, two spaces between columns.
-            const QString cell = column == 0 ? row[column].rightJustified(widths[column])
-                                             : row[column].leftJustified(widths[column]);
-            line += (column == 0 ? QString() : QStringLiteral("  ")) + cell;
-        }
-        while (line.endsWith(QLatin1Char(' ')))
-            line.chop(1);
-        lines << line;
-    }
-    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
 } // namespace PulseDesign
