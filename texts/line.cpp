@@ -6,6 +6,7 @@
 // The TX line preview's texts.
 namespace OperatorText {
 
+// Number formats only the line's texts use.
 namespace {
 
 // Three significant digits, the way an oscilloscope labels its readings.

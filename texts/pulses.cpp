@@ -5,8 +5,10 @@
 
 #include <limits>
 
+// The pulse designer's texts.
 namespace OperatorText {
 
+// Pieces the pulse texts share.
 namespace {
 
 // A token as typed goes into a message as a short, quoted piece.
