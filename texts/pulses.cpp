@@ -25,35 +25,29 @@ QString pulse(int number, const QString &token)
     return QStringLiteral("Impuls %1 (%2)").arg(QString::number(number), quoted(token));
 }
 
+// The rates a scope means: "brzini", "standardnoj brzini", "brzini koja odgovara impulsima pre
+// njega", in the case "pri svakoj" and "ni pri jednoj" take.
+QString ratesOf(PulseScope scope)
+{
+    const bool standard =
+        scope == PulseScope::StandardRates || scope == PulseScope::StandardRatesOfThoseBefore;
+    const bool before =
+        scope == PulseScope::RatesOfThoseBefore || scope == PulseScope::StandardRatesOfThoseBefore;
+    return QLatin1String(standard ? "standardnoj brzini" : "brzini") +
+           QLatin1String(before ? " koja odgovara impulsima pre njega" : "");
+}
+
 // "at every rate ..." for what holds everywhere, "at no rate ..." for what never does.
 QString everyRate(PulseScope scope, const QString &allRates)
 {
-    switch (scope) {
-    case PulseScope::AllRates:
+    if (scope == PulseScope::AllRates)
         return allRates;
-    case PulseScope::StandardRates:
-        return QStringLiteral("pri svakoj standardnoj brzini");
-    case PulseScope::RatesOfThoseBefore:
-        return QStringLiteral("pri svakoj brzini koja odgovara impulsima pre njega");
-    case PulseScope::StandardRatesOfThoseBefore:
-        break;
-    }
-    return QStringLiteral("pri svakoj standardnoj brzini koja odgovara impulsima pre njega");
+    return QStringLiteral("pri svakoj ") + ratesOf(scope);
 }
 
 QString noRate(PulseScope scope)
 {
-    switch (scope) {
-    case PulseScope::AllRates:
-        return QStringLiteral("ni pri jednoj brzini");
-    case PulseScope::StandardRates:
-        return QStringLiteral("ni pri jednoj standardnoj brzini");
-    case PulseScope::RatesOfThoseBefore:
-        return QStringLiteral("ni pri jednoj brzini koja odgovara impulsima pre njega");
-    case PulseScope::StandardRatesOfThoseBefore:
-        break;
-    }
-    return QStringLiteral("ni pri jednoj standardnoj brzini koja odgovara impulsima pre njega");
+    return QStringLiteral("ni pri jednoj ") + ratesOf(scope);
 }
 
 // The range of the standard rates: "110 ... 256000 b/s".
