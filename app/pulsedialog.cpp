@@ -2,8 +2,9 @@
 #include "app/pulsedialog.h"
 
 #include "app/linepreview.h"
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 #include "train/fields.h"
+#include "train/pulsereport.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 #include "app/linepreview.h"
 #include "app/pulsedialog.h"
 
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
 #include "train/fields.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/pulseplan.h"
 
-#include "serial/pulsetexts.h"
-#include "train/pulsedesign.h"
+#include "texts/pulses.h"
+#include "train/pulsereport.h"
 
 PulsesAnswer answerPulses(const PulsesRequest &request)
 {

@@ -20,7 +20,7 @@ unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp tst_monitor.cp
 
 shopt -s nullglob
 sources=()
-for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp tools/screenshot.cpp tools/send.cpp tests/*.cpp; do
+for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp texts/*.cpp tools/screenshot.cpp tools/send.cpp tests/*.cpp; do
     [[ "$f" == serial/nativeline_unix.cpp ]] && continue
     [[ " ${unix_only[*]} " == *" ${f#tests/} "* ]] && continue
     sources+=("$f")
@@ -45,7 +45,7 @@ done
 "$cxx" -std=c++17 -dM -E -x c++ /dev/null >"$out/moc/predefs.h"
 moc_flags=(--include "$out/moc/predefs.h" "${defines[@]}" "${includes[@]/#-isystem/-I}")
 mocs=()
-for f in app/*.h cli/*.h train/*.h serial/*.h; do
+for f in app/*.h cli/*.h train/*.h serial/*.h texts/*.h; do
     grep -q Q_OBJECT "$f" || continue
     name=$(basename "$f" .h)
     "$moc" "${moc_flags[@]}" "$f" -o "$out/moc/moc_$name.cpp"

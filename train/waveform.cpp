@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/waveform.h"
 
-#include "serial/pulsetexts.h"
+#include "texts/line.h"
 #include "train/decoder.h"
 #include "train/fields.h"
 
@@ -102,79 +102,37 @@ LineSummary summarizeLine(const QString &trainText, const QString &rateText,
 
 namespace {
 
-QString withComma(double value, int decimals)
+// Some of the train is not drawn: the picture says how much it shows.
+bool someNotShown(const LineSummary &summary)
 {
-    return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
+    return summary.bytesNotShown() > 0 && !summary.firstBytes.isEmpty();
 }
-
-// Three significant digits, the way an oscilloscope labels its readings.
-QString threeDigits(double value)
-{
-    if (value >= 100.0)
-        return withComma(value, 0);
-    if (value >= 10.0)
-        return withComma(value, 1);
-    return withComma(value, 2);
-}
-
-// 1 bajt, 2-4 bajta, 5 and more bajtova: the catalogue's rule.
-using OperatorText::counted;
 
 } // namespace
 
 QString formatDuration(double seconds)
 {
-    if (seconds <= 0.0)
-        return QStringLiteral("0 s");
-    // Below 999,5 so that rounding never writes "1000 us" for 1,00 ms.
-    if (seconds * 1e6 < 999.5)
-        return threeDigits(seconds * 1e6) + QStringLiteral(" us");
-    if (seconds * 1e3 < 999.5)
-        return threeDigits(seconds * 1e3) + QStringLiteral(" ms");
-    return threeDigits(seconds) + QStringLiteral(" s");
-}
-
-QString formatBusy(double fraction)
-{
-    const double percent = fraction * 100.0;
-    if (percent > 0.0 && percent < 0.05)
-        return QStringLiteral("< 0,1 %");
-    if (percent < 10.0)
-        return withComma(percent, 1) + QStringLiteral(" %");
-    return withComma(percent, 0) + QStringLiteral(" %");
+    return OperatorText::lineDuration(seconds);
 }
 
 QString sizeLine(const LineSummary &summary)
 {
-    QString line = counted(summary.bytes, "bajt", "bajta", "bajtova") + QStringLiteral(", ") +
-                   counted(summary.bits(), "bit", "bita", "bitova");
-    if (const auto seconds = summary.trainSeconds())
-        line += QStringLiteral(", na liniji ") + formatDuration(*seconds);
-    return line;
+    return OperatorText::lineSize(summary.bytes, summary.bits(), summary.trainSeconds());
 }
 
 QString periodLine(const LineSummary &summary)
 {
-    if (!summary.periodMs)
-        return QStringLiteral("Perioda: nije broj od 0 do 32767");
-    if (*summary.periodMs == 0)
-        return QStringLiteral("Perioda 0 ms: Ponavljanje nista ne salje");
-    QString line = QStringLiteral("Perioda %1 ms").arg(*summary.periodMs);
-    if (const auto busy = summary.busyFraction())
-        line += QStringLiteral(", linija zauzeta ") + formatBusy(*busy);
-    return line;
+    return OperatorText::linePeriod(summary.periodMs, summary.busyFraction());
 }
 
 QString warningLine(const LineSummary &summary)
 {
     if (summary.tooLong())
-        return QStringLiteral("Preduga povorka: najvise ") +
-               counted(trainCapacity(Terminator::None), "bajt", "bajta", "bajtova");
+        return OperatorText::lineTrainTooLong(trainCapacity(Terminator::None));
     if (summary.outlastsPeriod())
-        return QStringLiteral("Povorka traje duze od periode!");
+        return OperatorText::lineTrainOutlastsPeriod();
     if (summary.tooLongToRepeat())
-        return QStringLiteral("Ponavljanje prima najvise ") +
-               counted(trainCapacity(Terminator::Zero), "bajt", "bajta", "bajtova");
+        return OperatorText::lineTooLongToRepeat(trainCapacity(Terminator::Zero));
     return {};
 }
 
@@ -182,32 +140,28 @@ QStringList noteLines(const LineSummary &summary)
 {
     QStringList notes;
     if (!summary.hasRate())
-        notes << QStringLiteral("b/s: nije brzina koju port prima");
+        notes << OperatorText::lineNoRate();
     if (summary.bytes == 0)
-        notes << QStringLiteral("Prazna povorka: nista se ne salje");
+        notes << OperatorText::lineEmptyTrain();
     return notes;
 }
 
 QString shownBytesLine(const LineSummary &summary)
 {
-    const qint64 more = summary.bytesNotShown();
-    if (more <= 0 || summary.firstBytes.isEmpty())
+    if (!someNotShown(summary))
         return {};
-    return QStringLiteral("prvih ") +
-           counted(summary.firstBytes.size(), "bajt", "bajta", "bajtova") +
-           QStringLiteral(", jos %1").arg(more);
+    return OperatorText::lineShownBytes(summary.firstBytes.size(), summary.bytesNotShown());
 }
 
 QString summaryText(const LineSummary &summary)
 {
-    QStringList lines;
-    lines << sizeLine(summary) << periodLine(summary);
+    QStringList lines{sizeLine(summary), periodLine(summary)};
     const QString warning = warningLine(summary);
     if (!warning.isEmpty())
         lines << warning;
     lines << noteLines(summary);
-    const QString shown = shownBytesLine(summary);
-    if (!shown.isEmpty())
-        lines << QStringLiteral("Na slici ") + shown;
+    if (someNotShown(summary))
+        lines << OperatorText::lineShownInPicture(summary.firstBytes.size(),
+                                                  summary.bytesNotShown());
     return lines.join(QLatin1Char('\n'));
 }

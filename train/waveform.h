@@ -55,10 +55,10 @@ struct LineSummary
 LineSummary summarizeLine(const QString &trainText, const QString &rateText,
                           const QString &periodText, int shownBytes);
 
-// The summary in the operator's language, line by line; formatDuration gives "868 us",
-// "8,68 ms", "1,25 s" (three significant digits, decimal comma).
+// The summary in the operator's language, line by line: the values picked from the summary and
+// written by the catalogue (texts/line.h). formatDuration gives "868 us", "8,68 ms", "1,25 s"
+// (three significant digits, decimal comma).
 QString formatDuration(double seconds);
-QString formatBusy(double fraction);
 QString sizeLine(const LineSummary &summary);       // bytes, bits, time on the line
 QString periodLine(const LineSummary &summary);     // period and how busy the line is
 QString warningLine(const LineSummary &summary);    // empty unless the operator must act

@@ -6,12 +6,9 @@
 
 // The texts of the pulse designer, one named function each: the "Impulsi..." dialog, its
 // answers and refusals, and the options of vorlagen-send that use it. A catalogue of its own
-// beside the failure texts (operatortexts.h): these are captions and results rather than
+// beside the failure texts (serial/operatortexts.h): these are captions and results rather than
 // failures. Same namespace, so the two can become one file without touching a caller.
 namespace OperatorText {
-
-// Serbian-Croatian counting: "1 bit", "2 bita", "5 bitova" (11-14 take the last form).
-QString counted(qint64 n, const char *one, const char *few, const char *many);
 
 // A pulse width with four significant digits, decimal comma: "26 us", "26,04 us", "1,5 ms".
 QString pulseDuration(double seconds);

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: MIT
-#include "serial/pulsetexts.h"
+#include "texts/pulses.h"
+
+#include "texts/words.h"
 
 #include <limits>
 
+// The pulse designer's texts.
 namespace OperatorText {
 
+// Pieces the pulse texts share.
 namespace {
-
-QString withComma(QString number)
-{
-    return number.replace(QLatin1Char('.'), QLatin1Char(','));
-}
 
 // A token as typed goes into a message as a short, quoted piece.
 QString quoted(const QString &token)
@@ -23,83 +22,58 @@ QString quoted(const QString &token)
 
 QString pulse(int number, const QString &token)
 {
-    return QStringLiteral("Impuls %1 (%2)").arg(number).arg(quoted(token));
+    return QStringLiteral("Impuls %1 (%2)").arg(QString::number(number), quoted(token));
+}
+
+// The rates a scope means: "brzini", "standardnoj brzini", "brzini koja odgovara impulsima pre
+// njega", in the case "pri svakoj" and "ni pri jednoj" take.
+QString ratesOf(PulseScope scope)
+{
+    const bool standard =
+        scope == PulseScope::StandardRates || scope == PulseScope::StandardRatesOfThoseBefore;
+    const bool before =
+        scope == PulseScope::RatesOfThoseBefore || scope == PulseScope::StandardRatesOfThoseBefore;
+    return QLatin1String(standard ? "standardnoj brzini" : "brzini") +
+           QLatin1String(before ? " koja odgovara impulsima pre njega" : "");
 }
 
 // "at every rate ..." for what holds everywhere, "at no rate ..." for what never does.
 QString everyRate(PulseScope scope, const QString &allRates)
 {
-    switch (scope) {
-    case PulseScope::AllRates:
+    if (scope == PulseScope::AllRates)
         return allRates;
-    case PulseScope::StandardRates:
-        return QStringLiteral("pri svakoj standardnoj brzini");
-    case PulseScope::RatesOfThoseBefore:
-        return QStringLiteral("pri svakoj brzini koja odgovara impulsima pre njega");
-    case PulseScope::StandardRatesOfThoseBefore:
-        break;
-    }
-    return QStringLiteral("pri svakoj standardnoj brzini koja odgovara impulsima pre njega");
+    return QStringLiteral("pri svakoj ") + ratesOf(scope);
 }
 
 QString noRate(PulseScope scope)
 {
-    switch (scope) {
-    case PulseScope::AllRates:
-        return QStringLiteral("ni pri jednoj brzini");
-    case PulseScope::StandardRates:
-        return QStringLiteral("ni pri jednoj standardnoj brzini");
-    case PulseScope::RatesOfThoseBefore:
-        return QStringLiteral("ni pri jednoj brzini koja odgovara impulsima pre njega");
-    case PulseScope::StandardRatesOfThoseBefore:
-        break;
-    }
-    return QStringLiteral("ni pri jednoj standardnoj brzini koja odgovara impulsima pre njega");
+    return QStringLiteral("ni pri jednoj ") + ratesOf(scope);
 }
 
-QString bits(qint64 n)
+// The range of the standard rates: "110 ... 256000 b/s".
+QString rateRange(qint32 lowest, qint32 highest)
 {
-    return counted(n, "bit", "bita", "bitova");
+    return QStringLiteral("%1 ... %2 b/s").arg(QString::number(lowest), QString::number(highest));
 }
 
 } // namespace
 
-QString counted(qint64 n, const char *one, const char *few, const char *many)
-{
-    const qint64 lastTwo = n % 100;
-    const qint64 last = n % 10;
-    const char *word = many;
-    if (last == 1 && lastTwo != 11)
-        word = one;
-    else if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
-        word = few;
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(word));
-}
-
 QString pulseDuration(double seconds)
 {
-    // Below 999,95 so that rounding never writes "1000 us" for 1 ms.
-    const char *unit = "s";
-    double value = seconds;
-    if (seconds * 1e6 < 999.95) {
-        unit = "us";
-        value = seconds * 1e6;
-    } else if (seconds * 1e3 < 999.95) {
-        unit = "ms";
-        value = seconds * 1e3;
-    }
-    return withComma(QString::number(value, 'g', 4)) + QLatin1Char(' ') + QLatin1String(unit);
+    // Below 999,95: four digits of 999,95 or more round to 1000.
+    const InUnit shown = inUnit(seconds, 999.95);
+    return decimalComma(shown.value, 'g', 4) + QLatin1Char(' ') + shown.unit;
 }
 
 QString percent(double fraction)
 {
     const double value = fraction * 100.0;
-    return withComma(QString::number(value, 'f', value < 10.0 ? 2 : 1)) + QStringLiteral(" %");
+    return decimalComma(value, 'f', value < 10.0 ? 2 : 1) + QStringLiteral(" %");
 }
 
 QString tolerancePercent(double fraction)
 {
-    return withComma(QString::number(fraction * 100.0, 'g', 6)) + QStringLiteral(" %");
+    return decimalComma(fraction * 100.0, 'g', 6) + QStringLiteral(" %");
 }
 
 QString pulsesMissing()
@@ -191,8 +165,8 @@ QString pulsesTrainLine(const QString &trainText)
 QString pulsesSizeLine(qint64 bytes, double seconds, double largestError, double tolerance)
 {
     return QStringLiteral("%1, na liniji %2, najveca greska %3 (dozvoljeno %4)")
-        .arg(counted(bytes, "bajt", "bajta", "bajtova"), pulseDuration(seconds),
-             percent(largestError), tolerancePercent(tolerance));
+        .arg(countedBytes(bytes), pulseDuration(seconds), percent(largestError),
+             tolerancePercent(tolerance));
 }
 
 QStringList pulseColumns()
@@ -203,7 +177,7 @@ QStringList pulseColumns()
 
 QString pulseMade(int bitTimes, double seconds)
 {
-    return QStringLiteral("%1 (%2)").arg(pulseDuration(seconds), bits(bitTimes));
+    return QStringLiteral("%1 (%2)").arg(pulseDuration(seconds), countedBits(bitTimes));
 }
 
 QString pulseIdleBefore()
@@ -244,7 +218,8 @@ QString pulsesRules()
 
 QString pulsesStandardRates(qint32 lowest, qint32 highest)
 {
-    return QStringLiteral("Samo standardne brzine (%1 ... %2 b/s)").arg(lowest).arg(highest);
+    return QStringLiteral("Samo standardne brzine (") + rateRange(lowest, highest) +
+           QLatin1Char(')');
 }
 
 QString pulsesToleranceLabel()
@@ -280,9 +255,8 @@ QString pulsesOptionHelp()
 
 QString standardRatesOptionHelp(qint32 lowest, qint32 highest)
 {
-    return QStringLiteral("uz --pulses: samo standardne brzine (%1 ... %2 b/s)")
-        .arg(lowest)
-        .arg(highest);
+    return QStringLiteral("uz --pulses: samo standardne brzine (") + rateRange(lowest, highest) +
+           QLatin1Char(')');
 }
 
 QString toleranceOptionHelp()

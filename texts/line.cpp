@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: MIT
+#include "texts/line.h"
+
+#include "texts/words.h"
+
+// The TX line preview's texts.
+namespace OperatorText {
+
+// Number formats only the line's texts use.
+namespace {
+
+// Three significant digits, the way an oscilloscope labels its readings.
+QString threeDigits(double value)
+{
+    return decimalComma(value, 'f', value >= 100.0 ? 0 : value >= 10.0 ? 1 : 2);
+}
+
+} // namespace
+
+QString lineDuration(double seconds)
+{
+    if (seconds <= 0.0)
+        return QStringLiteral("0 s");
+    // Below 999,5: three digits of 999,5 or more round to 1000.
+    const InUnit shown = inUnit(seconds, 999.5);
+    return threeDigits(shown.value) + QLatin1Char(' ') + shown.unit;
+}
+
+QString lineBusy(double fraction)
+{
+    const double percent = fraction * 100.0;
+    if (percent > 0.0 && percent < 0.05)
+        return QStringLiteral("< 0,1 %");
+    return decimalComma(percent, 'f', percent < 10.0 ? 1 : 0) + QStringLiteral(" %");
+}
+
+QString lineSize(qint64 bytes, qint64 bits, std::optional<double> seconds)
+{
+    QString line = countedBytes(bytes) + QStringLiteral(", ") + countedBits(bits);
+    if (seconds)
+        line += QStringLiteral(", na liniji ") + lineDuration(*seconds);
+    return line;
+}
+
+QString linePeriod(std::optional<int> periodMs, std::optional<double> busyFraction)
+{
+    if (!periodMs)
+        return QStringLiteral("Perioda: nije broj od 0 do 32767");
+    if (*periodMs == 0)
+        return QStringLiteral("Perioda 0 ms: Ponavljanje nista ne salje");
+    QString line = QStringLiteral("Perioda ") + QString::number(*periodMs) + QStringLiteral(" ms");
+    if (busyFraction)
+        line += QStringLiteral(", linija zauzeta ") + lineBusy(*busyFraction);
+    return line;
+}
+
+QString lineTrainTooLong(int mostBytes)
+{
+    return QStringLiteral("Preduga povorka: najvise ") + countedBytes(mostBytes);
+}
+
+QString lineTrainOutlastsPeriod()
+{
+    return QStringLiteral("Povorka traje duze od periode!");
+}
+
+QString lineTooLongToRepeat(int mostBytes)
+{
+    return QStringLiteral("Ponavljanje prima najvise ") + countedBytes(mostBytes);
+}
+
+QString lineNoRate()
+{
+    return QStringLiteral("b/s: nije brzina koju port prima");
+}
+
+QString lineEmptyTrain()
+{
+    return QStringLiteral("Prazna povorka: nista se ne salje");
+}
+
+QString lineShownBytes(qint64 shown, qint64 more)
+{
+    return QStringLiteral("prvih ") + countedBytes(shown) + QStringLiteral(", jos ") +
+           QString::number(more);
+}
+
+QString lineShownInPicture(qint64 shown, qint64 more)
+{
+    return QStringLiteral("Na slici ") + lineShownBytes(shown, more);
+}
+
+} // namespace OperatorText
