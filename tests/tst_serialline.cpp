@@ -35,10 +35,10 @@ struct Wire
     }
 };
 
-class FakeLine final : public LineDriver
+class FakeDriver final : public LineDriver
 {
 public:
-    explicit FakeLine(std::shared_ptr<Wire> wire)
+    explicit FakeDriver(std::shared_ptr<Wire> wire)
         : m_wire(std::move(wire))
     {}
 
@@ -167,7 +167,7 @@ std::shared_ptr<SerialLine> tst_SerialLine::start(qint32 rate)
     port->open(QIODevice::WriteOnly);
     m_port = port.get();
     m_refused.reset();
-    m_line = m_lines.start(m_path, std::make_unique<FakeLine>(m_wire), std::move(port), rate,
+    m_line = m_lines.start(m_path, std::make_unique<FakeDriver>(m_wire), std::move(port), rate,
                            handler(), &m_refused);
     return m_line;
 }
