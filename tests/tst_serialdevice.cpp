@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -40,6 +41,23 @@ QByteArray pattern(int size, int seed)
 int numberOf(const std::optional<PortFailure> &failure)
 {
     return failure ? failure->number : 0;
+}
+
+// The terminal control calls the program made on `device`, in order, as "CALL ARGUMENT", of the
+// kinds named (the recorder linked into this test writes every one to a log).
+QStringList callsOn(const QString &device, const QStringList &kinds)
+{
+    QFile log(QString::fromLocal8Bit(qgetenv("VORLAGEN_IOCTL_LOG")));
+    QStringList calls;
+    if (!log.open(QIODevice::ReadOnly))
+        return calls;
+    for (const QByteArray &line : log.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 4 && fields[0] == device.toLocal8Bit() &&
+            kinds.contains(QString::fromLatin1(fields[1])))
+            calls << QString::fromLatin1(fields[1] + ' ' + fields[2]);
+    }
+    return calls;
 }
 
 termios2 termiosOf(const PseudoTerminal &pty)
@@ -82,10 +100,13 @@ void tst_SerialDevice::initTestCase()
     QVERIFY(m_config.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     QVERIFY(QDir(m_config.path()).mkpath(QStringLiteral("vorlagen")));
+    qputenv("VORLAGEN_IOCTL_LOG",
+            QFile::encodeName(m_config.filePath(QStringLiteral("ioctl.log"))));
 }
 
 void tst_SerialDevice::init()
 {
+    QFile::remove(QString::fromLocal8Bit(qgetenv("VORLAGEN_IOCTL_LOG")));
     m_pty = std::make_unique<PseudoTerminal>(false);
     if (!m_pty->ok())
         QSKIP("no pseudo-terminals on this machine");
@@ -135,6 +156,17 @@ void tst_SerialDevice::allByteValuesArriveIntact()
     QTRY_COMPARE_WITH_TIMEOUT(m_lines.inUse(), 0, kCollectMs);
     QCOMPARE(::ioctl(m_pty->deviceSide(), TIOCGEXCL, &exclusive), 0);
     QCOMPARE(exclusive, 0);
+    // As the kernel saw it: the lines as the flags say (both off at the open, then RTS on), and a
+    // close that drains (TCSBRK 1), never a break, before it gives the claim up.
+    qDebug() << callsOn(m_pty->path(), {"TIOCMBIS", "TIOCMBIC", "TCSBRK", "TIOCEXCL", "TIOCNXCL"});
+    QCOMPARE(callsOn(m_pty->path(), {"TIOCMBIS", "TIOCMBIC"}),
+             QStringList({"TIOCMBIC 2", "TIOCMBIC 4", "TIOCMBIS 4"}));
+    const QStringList ends =
+        callsOn(m_pty->path(), {"TCSBRK", "TCSBRKP", "TIOCSBRK", "TIOCEXCL", "TIOCNXCL"});
+    QVERIFY2(!ends.filter(QRegularExpression("^TCSBRK 1$")).isEmpty() &&
+                 ends.filter(QRegularExpression("^(TCSBRK 0|TCSBRKP|TIOCSBRK)")).isEmpty() &&
+                 ends.lastIndexOf("TCSBRK 1") < ends.lastIndexOf("TIOCNXCL 0"),
+             qPrintable(ends.join(", ")));
 }
 
 void tst_SerialDevice::reopenWhileDrainingLosesNothing()
