@@ -20,8 +20,8 @@ unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp tst_monitor.cp
 
 shopt -s nullglob
 sources=()
-for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp tools/screenshot.cpp tools/send.cpp tests/*.cpp; do
-    [[ "$f" == serial/nativeline_unix.cpp ]] && continue
+for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp tools/screenshot.cpp tests/*.cpp; do
+    [[ "$f" == serial/nativeline_unix.cpp || "$f" == cli/monitor* ]] && continue
     [[ " ${unix_only[*]} " == *" ${f#tests/} "* ]] && continue
     sources+=("$f")
 done
