@@ -288,7 +288,7 @@ int run(const Options &options)
     QCoreApplication::processEvents();
     if (errors.reports() > 0)
         exitCode = kPortFailure;
-    lines.finish(graceFor(options), &SignalBridge::hurried);
+    lines.finish(graceFor(options), &SignalBridge::urgency);
     return exitCode;
 }
 

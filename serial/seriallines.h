@@ -59,11 +59,26 @@ public:
                                       PortDevice::FailureHandler handler,
                                       std::optional<PortFailure> *failure);
 
+    // How soon the end must come: as asked (None), within the exit grace from the moment it is
+    // first seen (Soon: a first request to end), or at once (Now: a second one).
+    enum class Urgency { None, Soon, Now };
+
+    // What became of the bytes written to every line since this owner was made.
+    struct Tally
+    {
+        qint64 written = 0; // taken by the lines
+        qint64 lost = 0;    // of those, never sent: the device failed or refused a rate, or the
+                            // end came first
+        int failedLines = 0;
+    };
+
     // The end of the program: waits until no line has anything of ours left to send, at most
-    // `grace` and only as long as `hurry` says no, then gives up each exclusive claim and closes
-    // each device (which also removes its lock file) and joins each worker. What has not left by
-    // then is dropped. Lines still held are closed too; they answer "gone" from then on.
-    void finish(std::chrono::milliseconds grace, const std::function<bool()> &hurry = {});
+    // `grace` (cut to kExitGrace once `urgency` says Soon, ended when it says Now), then gives up
+    // each exclusive claim and closes each device (which also removes its lock file) and joins
+    // each worker. What has not left by then is dropped. Lines still held are closed too; they
+    // answer "gone" from then on. Gives the tally of the whole run: a program whose exit status
+    // tells whether everything left (vorlagen-send) reads it.
+    Tally finish(std::chrono::milliseconds grace, const std::function<Urgency()> &urgency = {});
     static constexpr std::chrono::milliseconds kExitGrace{2000};
 
     // Devices open or still draining.
@@ -71,6 +86,8 @@ public:
 
 private:
     void closeFinished();
+    void closeLine(SerialLine &line, bool discard);
 
     std::map<QString, std::shared_ptr<SerialLine>> m_lines; // by the device's resolved path
+    Tally m_tally;                                          // of the lines closed so far
 };
