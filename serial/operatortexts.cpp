@@ -26,20 +26,28 @@ QString report(const PortFailure &failure)
            QStringLiteral("\r\n Pokusajte ponovo !");
 }
 
+QString quotedInput(const QString &text)
+{
+    constexpr qsizetype kShown = 24;
+    return QLatin1Char('"') +
+           (text.size() > kShown ? text.left(kShown - 3) + QStringLiteral("...") : text) +
+           QLatin1Char('"');
+}
+
 PortFailure portNotANumber(const QString &text)
 {
     return PortFailure{
         PortError::PortNotANumber,
-        QStringLiteral("Port \"%1\" nije ceo broj; upisite broj porta, npr. 1").arg(text),
+        QStringLiteral("Port %1 nije ceo broj; upisite broj porta, npr. 1").arg(quotedInput(text)),
         kSourceWindow};
 }
 
 PortFailure portOutOfRange(const QString &text)
 {
-    return PortFailure{
-        PortError::PortOutOfRange,
-        QStringLiteral("Broj porta \"%1\" je izvan opsega -32768 do 32767").arg(text.trimmed()),
-        kSourceWindow};
+    return PortFailure{PortError::PortOutOfRange,
+                       QStringLiteral("Broj porta %1 je izvan opsega -32768 do 32767")
+                           .arg(quotedInput(text.trimmed())),
+                       kSourceWindow};
 }
 
 PortFailure portBelowOne(qint16 number)
@@ -51,9 +59,9 @@ PortFailure portBelowOne(qint16 number)
 PortFailure badBitRate(const QString &rateText)
 {
     return fromPort(PortError::BadBitRate,
-                    QStringLiteral("Brzina \"%1\" b/s nije prihvacena; upisite ceo pozitivan "
+                    QStringLiteral("Brzina %1 b/s nije prihvacena; upisite ceo pozitivan "
                                    "broj, npr. 9600")
-                        .arg(rateText));
+                        .arg(quotedInput(rateText)));
 }
 
 PortFailure badQueueSize(qint16 size)
@@ -86,8 +94,16 @@ PortFailure noSuchPort(qint16 number, const QString &tried, const QStringList &p
         present.isEmpty() ? QStringLiteral("nema ni jednog") : present.join(QStringLiteral(", "));
     return fromPort(PortError::NoSuchPort,
                     QStringLiteral("Port %1 ne postoji (trazeno: %2); postojeci portovi: %3")
-                        .arg(number)
-                        .arg(tried, existing));
+                        .arg(QString::number(number), tried, existing));
+}
+
+PortFailure virtualPortEnded(qint16 number, const QString &link)
+{
+    return fromPort(PortError::NoSuchPort,
+                    QStringLiteral("Port %1 ne postoji: virtuelni port %2 je zavrsen, jer "
+                                   "vorlagen-monitor koji ga je napravio vise ne radi; pokrenite "
+                                   "ga ponovo (vorlagen-monitor %1)")
+                        .arg(QString::number(number), link));
 }
 
 PortFailure deviceMissing(const QString &path)
@@ -97,13 +113,24 @@ PortFailure deviceMissing(const QString &path)
         QStringLiteral("Uredjaj %1 ne postoji; proverite da li je prikljucen").arg(path));
 }
 
-PortFailure permissionDenied(const QString &path)
+PortFailure permissionDenied(const QString &path, const QString &owner, const QString &group)
 {
+    const QString denied = QStringLiteral("Nema dozvole za pristup uredjaju %1; ").arg(path);
+    if (group == QLatin1String("dialout"))
+        return fromPort(PortError::PermissionDenied,
+                        denied + QStringLiteral("dodajte korisnika u grupu dialout (sudo usermod "
+                                                "-aG dialout $USER), pa se odjavite i ponovo "
+                                                "prijavite"));
+    const QString whose = owner.isEmpty()
+                              ? QString()
+                              : QStringLiteral("uredjaj pripada korisniku %1%2; ")
+                                    .arg(owner, group.isEmpty() || group == owner
+                                                    ? QString()
+                                                    : QStringLiteral(" i grupi %1").arg(group));
     return fromPort(PortError::PermissionDenied,
-                    QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte korisnika u grupu "
-                                   "dialout (sudo usermod -aG dialout $USER), pa se odjavite i "
-                                   "ponovo prijavite")
-                        .arg(path));
+                    denied + whose +
+                        QStringLiteral("pristup moze da odobri vlasnik uredjaja ili "
+                                       "administrator"));
 }
 
 PortFailure notASerialPort(const QString &path)
@@ -119,7 +146,8 @@ PortFailure alreadyOpen(const QString &path)
 
 PortFailure rateNotAccepted(const QString &path, qint32 rate, qint32 applied)
 {
-    QString text = QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path).arg(rate);
+    QString text =
+        QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path, QString::number(rate));
     if (applied > 0 && applied != rate)
         text += QStringLiteral(" (najbliza koju daje je %1 b/s)").arg(applied);
     return fromPort(PortError::RateNotAccepted, text + QStringLiteral("; izaberite drugu brzinu"));
@@ -144,7 +172,8 @@ PortFailure portBusy(const QString &path)
 PortFailure portBusyBy(const QString &path, const QString &program, qint64 pid)
 {
     return fromPort(PortError::PortInUse,
-                    busyText(path) + QStringLiteral(" (%1, proces %2)").arg(program).arg(pid));
+                    busyText(path) +
+                        QStringLiteral(" (%1, proces %2)").arg(program, QString::number(pid)));
 }
 
 PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint64 pid)
@@ -154,8 +183,7 @@ PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint
                                    "programa koji vise ne radi (proces %3), a pripada drugom "
                                    "korisniku; neka je ukloni taj korisnik ili administrator: "
                                    "sudo rm %2")
-                        .arg(path, lockFile)
-                        .arg(pid));
+                        .arg(path, lockFile, QString::number(pid)));
 }
 
 PortFailure portHeldExclusively(const QString &path)
@@ -188,12 +216,10 @@ PortFailure deviceGone(const QString &path, qint64 lost)
 
 PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit, qint32 rate)
 {
-    QString text = QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
-                                  "staje u %4; povorka nije poslata")
-                       .arg(path)
-                       .arg(waiting)
-                       .arg(bytes)
-                       .arg(limit);
+    QString text =
+        QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
+                       "staje u %4; povorka nije poslata")
+            .arg(path, QString::number(waiting), QString::number(bytes), QString::number(limit));
     if (rate > 0) {
         const qint64 seconds = std::max<qint64>(1, (waiting * 10 + rate - 1) / rate);
         text += QStringLiteral("; linija ih salje jos oko %1 s").arg(seconds);
@@ -205,31 +231,28 @@ PortFailure writeFailed(const QString &path, int systemError)
 {
     return fromPort(PortError::WriteFailed,
                     QStringLiteral("Upis na %1 nije uspeo (greska sistema %2); nista nije poslato")
-                        .arg(path)
-                        .arg(systemError));
+                        .arg(path, QString::number(systemError)));
 }
 
 PortFailure linesFailed(const QString &line, const QString &path, int systemError)
 {
     return fromPort(PortError::LinesFailed,
                     QStringLiteral("Linije %1 na %2 nije moguce postaviti (greska sistema %3)")
-                        .arg(line, path)
-                        .arg(systemError));
+                        .arg(line, path, QString::number(systemError)));
 }
 
 QString badPeriod(const QString &text)
 {
     return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
-                          "\"%1\". Ponavljanje nije pokrenuto.")
-        .arg(text);
+                          "%1. Ponavljanje nije pokrenuto.")
+        .arg(quotedInput(text));
 }
 
 QString badPeriodGoesOn(const QString &text, int oldPeriod)
 {
     return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
-                          "\"%1\". Ponavljanje se nastavlja sa starom periodom od %2 ms.")
-        .arg(text)
-        .arg(oldPeriod);
+                          "%1. Ponavljanje se nastavlja sa starom periodom od %2 ms.")
+        .arg(quotedInput(text), QString::number(oldPeriod));
 }
 
 QString trainTooLong(qint64 bytes, int capacity)

@@ -8,6 +8,7 @@
 #include "serial/seriallines.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <type_traits>
 #include <utility>
@@ -36,6 +37,13 @@ int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
     default:
         return PortError::NotASerialPort;
     }
+}
+
+// The remedy depends on who the device belongs to.
+PortFailure permissionFailure(const QString &path)
+{
+    const QFileInfo device(path);
+    return OperatorText::permissionDenied(path, device.owner(), device.group());
 }
 
 } // namespace
@@ -90,7 +98,7 @@ std::optional<PortFailure> SerialPortDevice::open(const QString &path, qint32 ba
 std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint32 baudRate)
 {
     if (NativeLine::accessDenied(QFile::encodeName(path).constData()))
-        return OperatorText::permissionDenied(path);
+        return permissionFailure(path);
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
     port->setDataBits(QSerialPort::Data8);
@@ -103,7 +111,7 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
         case PortError::NoSuchPort:
             return OperatorText::deviceMissing(path);
         case PortError::PermissionDenied:
-            return OperatorText::permissionDenied(path);
+            return permissionFailure(path);
         case PortError::PortInUse:
             return portBusyFailure(path);
         default:
