@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/portmap.h"
+#include "serial/virtualport.h"
 #include "train/waveform.h"
 
 #include <QFileSystemWatcher>
@@ -108,6 +109,7 @@ private:
     bool m_listAgain = false; // the devices changed while a listing ran
     int m_listings = 0;
     QFileSystemWatcher m_folders;
+    MonitorWatch m_monitor; // a virtual port's monitor can end without a trace in the folders
     QTimer m_settleTimer;
 
     bool m_repeating = false;
