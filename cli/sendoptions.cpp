@@ -33,73 +33,88 @@ QString refusal(const QString &option, const QString &rule, const QString &value
            OperatorText::quotedInput(value);
 }
 
-std::optional<QString> line(const QString &name, const QString &value, bool &level)
+using Refusal = std::optional<QString>;
+
+Refusal port(const QString &value, SendOptions &options)
+{
+    if (const auto refused = Fields::portRefusal(value))
+        return refused->description; // the window's own words
+    options.port = value;
+    return std::nullopt;
+}
+
+Refusal device(const QString &value, SendOptions &options)
+{
+    if (value.isEmpty())
+        return u"--device: putanja uredjaja je prazna"_s;
+    options.device = value;
+    return std::nullopt;
+}
+
+Refusal rate(const QString &value, SendOptions &options)
+{
+    if (Fields::bitRate(value) == 0)
+        return refusal(u"rate"_s, u"brzina mora biti ceo pozitivan broj b/s"_s, value);
+    options.rate = value;
+    return std::nullopt;
+}
+
+Refusal level(const QString &name, const QString &value, bool &on)
 {
     if (value != u"on"_s && value != u"off"_s)
         return refusal(name, u"vrednost je on ili off"_s, value);
-    level = value == u"on"_s;
+    on = value == u"on"_s;
+    return std::nullopt;
+}
+
+Refusal period(const QString &value, SendOptions &options)
+{
+    options.periodMs = Fields::periodMs(value);
+    if (!options.periodMs)
+        return OperatorText::badPeriod(value);
+    return std::nullopt;
+}
+
+Refusal count(const QString &value, SendOptions &options)
+{
+    bool ok = false;
+    options.count = value.trimmed().toULongLong(&ok);
+    if (!ok || options.count == 0)
+        return refusal(u"count"_s, u"broj povorki mora biti ceo broj veci od 0"_s, value);
     return std::nullopt;
 }
 
 std::vector<Rule> rules()
 {
-    using Result = std::optional<QString>;
+    using Option = QCommandLineOption;
     return {
-        {QCommandLineOption({u"p"_s, u"port"_s},
-                            u"broj porta, kao \"Port:\" u prozoru (podrazumevano 1)"_s, u"N"_s),
-         [](const QString &value, SendOptions &options) -> Result {
-             if (const auto refused = Fields::portRefusal(value))
-                 return refused->description; // the window's own words
-             options.port = value;
-             return std::nullopt;
-         }},
-        {QCommandLineOption({u"d"_s, u"device"_s},
-                            u"uredjaj po putanji umesto broja porta (npr. /dev/ttyUSB0), "
-                            "proveren kao uredjaj veze com<N>"_s,
-                            u"PUTANJA"_s),
-         [](const QString &value, SendOptions &options) -> Result {
-             if (value.isEmpty())
-                 return u"--device: putanja uredjaja je prazna"_s;
-             options.device = value;
-             return std::nullopt;
-         }},
-        {QCommandLineOption({u"b"_s, u"rate"_s},
-                            u"brzina u b/s, bilo koji ceo broj (podrazumevano 115200)"_s, u"BPS"_s),
-         [](const QString &value, SendOptions &options) -> Result {
-             if (Fields::bitRate(value) == 0)
-                 return refusal(u"rate"_s, u"brzina mora biti ceo pozitivan broj b/s"_s, value);
-             options.rate = value;
-             return std::nullopt;
-         }},
-        {QCommandLineOption(u"dtr"_s, u"linija DTR (podrazumevano on)"_s, u"on|off"_s),
+        {Option({u"p"_s, u"port"_s}, u"broj porta, kao \"Port:\" u prozoru (podrazumevano 1)"_s,
+                u"N"_s),
+         port},
+        {Option({u"d"_s, u"device"_s},
+                u"uredjaj po putanji umesto broja porta (npr. /dev/ttyUSB0), proveren kao "
+                "uredjaj veze com<N>"_s,
+                u"PUTANJA"_s),
+         device},
+        {Option({u"b"_s, u"rate"_s}, u"brzina u b/s, bilo koji ceo broj (podrazumevano 115200)"_s,
+                u"BPS"_s),
+         rate},
+        {Option(u"dtr"_s, u"linija DTR (podrazumevano on)"_s, u"on|off"_s),
          [](const QString &value, SendOptions &options) {
-             return line(u"dtr"_s, value, options.dtr);
+             return level(u"dtr"_s, value, options.dtr);
          }},
-        {QCommandLineOption(u"rts"_s, u"linija RTS (podrazumevano off)"_s, u"on|off"_s),
+        {Option(u"rts"_s, u"linija RTS (podrazumevano off)"_s, u"on|off"_s),
          [](const QString &value, SendOptions &options) {
-             return line(u"rts"_s, value, options.rts);
+             return level(u"rts"_s, value, options.rts);
          }},
-        {QCommandLineOption({u"t"_s, u"period"_s}, u"ponavljanje: perioda u ms, od 0 do 32767"_s,
-                            u"MS"_s),
-         [](const QString &value, SendOptions &options) -> Result {
-             options.periodMs = Fields::periodMs(value);
-             if (!options.periodMs)
-                 return OperatorText::badPeriod(value);
-             return std::nullopt;
-         }},
-        {QCommandLineOption({u"n"_s, u"count"_s},
-                            u"uz --period: zavrsi posle K povorki (inace do Ctrl+C)"_s, u"K"_s),
-         [](const QString &value, SendOptions &options) -> Result {
-             bool ok = false;
-             options.count = value.trimmed().toULongLong(&ok);
-             if (!ok || options.count == 0)
-                 return refusal(u"count"_s, u"broj povorki mora biti ceo broj veci od 0"_s, value);
-             return std::nullopt;
-         }},
-        {QCommandLineOption({u"v"_s, u"verbose"_s},
-                            u"uz --period: svake sekunde ispisi poslate povorke i propustene "
-                            "rokove"_s),
-         [](const QString &, SendOptions &options) -> Result {
+        {Option({u"t"_s, u"period"_s}, u"ponavljanje: perioda u ms, od 0 do 32767"_s, u"MS"_s),
+         period},
+        {Option({u"n"_s, u"count"_s}, u"uz --period: zavrsi posle K povorki (inace do Ctrl+C)"_s,
+                u"K"_s),
+         count},
+        {Option({u"v"_s, u"verbose"_s},
+                u"uz --period: svake sekunde ispisi poslate povorke i propustene rokove"_s),
+         [](const QString &, SendOptions &options) -> Refusal {
              options.verbose = true;
              return std::nullopt;
          }},
