@@ -98,7 +98,10 @@ std::optional<int> parseMonitorOptions(int argc, char **argv, MonitorOptions &op
                         u"Virtuelni serijski port za probu programa vorlagen bez hardvera: pravi "
                         "pseudoterminal, povezuje ga kao port N i ispisuje svaku povorku koja "
                         "stigne, sa vremenom, bajtovima i periodom. Sa --device slusa pravi "
-                        "serijski uredjaj. Radi do Ctrl+C."_s);
+                        "serijski uredjaj. Radi do Ctrl+C; svaki kraj uklanja vezu. Izlazni kod: "
+                        "0 kraj na zahtev (Ctrl+C, SIGTERM, --once), 1 veza ili uredjaj nisu "
+                        "uspeli ili ispis nije uspeo, 2 pogresan poziv; kada citalac ispisa "
+                        "nestane (| head), zavrsava se signalom SIGPIPE kao svaki program."_s);
     describe(command);
     if (const auto exitCode = command.process(argc, argv))
         return exitCode;
