@@ -24,14 +24,11 @@
 #include <QDir>
 #include <QFile>
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -40,7 +37,6 @@
 #include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -368,15 +364,17 @@ int Monitor::watch()
 }
 
 // A reader that went away (`| head`) ends the monitor as it ends any program in a pipe, by
-// SIGPIPE, once the link is gone; another write error is said.
+// SIGPIPE, once the link is gone (unless whoever started it ignores SIGPIPE: then, as for any
+// other write error, it says so and ends with 1).
 int Monitor::ending(int exitCode)
 {
-    if (m_endSignal == SIGPIPE || m_outputError == EPIPE) {
-        std::signal(SIGPIPE, SIG_DFL);
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
+    struct sigaction pipe = {};
+    ::sigaction(SIGPIPE, nullptr, &pipe);
+    if ((m_endSignal == SIGPIPE || m_outputError == EPIPE) && pipe.sa_handler == SIG_DFL) {
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        sigprocmask(SIG_UNBLOCK, &pipeSignal, nullptr);
         std::raise(SIGPIPE);
     }
     if (m_outputError != 0) {

@@ -15,7 +15,6 @@
 #include "train/waveform.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 
 #include <atomic>

@@ -51,7 +51,8 @@ bool holds(const QString &pid, const QByteArray &path)
     return held;
 }
 
-// The monitor's pid, while the link at `path` is a live monitor's.
+// The pid of the monitor behind the link at `path`: nothing when it is no monitor's link, an
+// empty one when that monitor has ended.
 std::optional<QString> monitorOf(const QString &path)
 {
     static const QRegularExpression form(QStringLiteral("^/proc/([0-9]+)/fd/[0-9]+$"));
