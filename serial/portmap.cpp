@@ -180,12 +180,14 @@ QList<PortEntry> PortMap::available() const
     QList<PortEntry> entries;
     const QStringList present = ordered(presentPorts());
 #ifdef Q_OS_WIN
+    // The system location is \\.\COM<N>; the number is the name's.
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"));
     for (const QString &port : present) {
-        const auto match = com.match(port);
+        const QString name = port.section(QLatin1Char('\\'), -1);
+        const auto match = com.match(name);
         const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
         if (number >= 1 && number <= 32767)
-            entries.append({qint16(number), port, QString()});
+            entries.append({qint16(number), name, QString()});
     }
 #else
     // The numbers a link names: "com" and the number as the set-up writes it.
@@ -207,8 +209,8 @@ QList<PortEntry> PortMap::available() const
         if (where.exists())
             entries.append({qint16(it.key()), where.device, it.value()});
     }
+#endif
     std::sort(entries.begin(), entries.end(),
               [](const PortEntry &a, const PortEntry &b) { return a.number < b.number; });
-#endif
     return entries;
 }
