@@ -137,7 +137,8 @@ int repeat(const SendOptions &options, TrainSender &sender, const ErrorOutput &e
             QCoreApplication::exit(kPortFailure);
     });
     const auto report = [&] {
-        print(u"Poslato povorki: %1, propusteno rokova: %2\n"_s.arg(sender.trainsSent())
+        print(u"vorlagen-send: poslato povorki: %1, propusteno rokova: %2\n"_s
+                  .arg(sender.trainsSent())
                   .arg(sender.deadlinesMissed()));
     };
     QTimer progress;
