@@ -2,6 +2,7 @@
 #include "cli/commandline.h"
 
 #include "cli/version.h"
+#include "serial/operatortexts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -72,9 +73,10 @@ QString label(const QCommandLineOption &option)
     return text;
 }
 
+// What the user typed, never whole: a long argument would bury the message.
 QString quoted(const QString &text)
 {
-    return u'"' + text + u'"';
+    return OperatorText::quotedInput(text);
 }
 
 } // namespace
