@@ -64,6 +64,7 @@ LinePreview::LinePreview(QWidget *parent)
     connect(&m_settleTimer, &QTimer::timeout, this, &LinePreview::relocate);
     connect(&m_folders, &QFileSystemWatcher::directoryChanged, this, &LinePreview::folderChanged);
     connect(&m_listing, &QFutureWatcherBase::finished, this, &LinePreview::portsListed);
+    connect(&m_monitor, &MonitorWatch::ended, this, &LinePreview::relocate);
     m_counterTimer.setInterval(kCounterIntervalMs);
     connect(&m_counterTimer, &QTimer::timeout, this, &LinePreview::pollCounters);
 #ifdef Q_OS_WIN
@@ -183,6 +184,7 @@ void LinePreview::relocate()
         return;
     }
     m_location = where;
+    m_monitor.watch(where.link);
     refresh();
 }
 
@@ -269,6 +271,8 @@ QString LinePreview::portLine() const
     const QString name = QStringLiteral("COM%1").arg(*m_portNumber);
     if (!m_location || m_location->number != *m_portNumber)
         return name;
+    if (m_location->ended)
+        return name + QStringLiteral(" ne postoji: virtuelni port je zavrsen");
     if (!m_location->exists())
         return name + QStringLiteral(" ne postoji");
     if (m_location->device == name) // Windows: the number is the name
@@ -291,7 +295,7 @@ QString LinePreview::fullSummary() const
     if (m_location && m_portNumber && m_location->number == *m_portNumber) {
         if (!m_location->tried.isEmpty() && !m_location->exists())
             lines << QStringLiteral("Trazeno: ") + m_location->tried;
-        if (!m_location->exists())
+        if (!m_location->exists() && !m_location->ended)
             lines << QStringLiteral("Postoje: ") +
                          (m_location->present.isEmpty()
                               ? QStringLiteral("nijedan serijski port")

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/portmap.h"
+#include "serial/virtualport.h"
 #include "train/waveform.h"
 
 #include <QFileSystemWatcher>
@@ -119,6 +120,7 @@ private:
     int m_listings = 0;
     QFileSystemWatcher m_folders;
     std::unique_ptr<QAbstractNativeEventFilter> m_deviceMessages; // Windows
+    MonitorWatch m_monitor; // a virtual port's monitor can end without a trace in the folders
     QTimer m_settleTimer;
 
     bool m_repeating = false;

@@ -38,7 +38,7 @@ public:
         SignalBridge::endBegun();
         if (window)
             window->trainSender().endForExit();
-        lines.finish(SerialLines::kExitGrace, &SignalBridge::hurried);
+        lines.finish(SerialLines::kExitGrace, &SignalBridge::urgency);
     }
 
     SerialLines lines; // closed for good by end(); the lock below is given up after it

@@ -2,6 +2,7 @@
 #include "cli/commandline.h"
 
 #include "cli/version.h"
+#include "serial/operatortexts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -72,9 +73,10 @@ QString label(const QCommandLineOption &option)
     return text;
 }
 
+// What the user typed, never whole: a long argument would bury the message.
 QString quoted(const QString &text)
 {
-    return u'"' + text + u'"';
+    return OperatorText::quotedInput(text);
 }
 
 } // namespace
@@ -83,18 +85,24 @@ CommandLine::CommandLine(QString program, QString summary)
     : m_program(std::move(program))
     , m_summary(std::move(summary))
 {
-    // One dash or two alike, as Qt's own options are written (-platform, -style).
-    m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    m_parser.addOption(helpOption());
-    m_parser.addOption(versionOption());
-    m_all << helpOption() << versionOption();
+    add(helpOption(), Kind::Builtin);
+    add(versionOption(), Kind::Builtin);
+}
+
+void CommandLine::add(const QCommandLineOption &option, Kind kind)
+{
+    m_options.push_back({option, kind});
+    m_values.emplace_back();
 }
 
 void CommandLine::addOption(const QCommandLineOption &option)
 {
-    m_parser.addOption(option);
-    m_listed << option;
-    m_all << option;
+    add(option, Kind::Listed);
+}
+
+void CommandLine::addStandaloneOption(const QCommandLineOption &option)
+{
+    add(option, Kind::Standalone);
 }
 
 void CommandLine::addPositional(const QString &name, const QString &description, Need need)
@@ -106,8 +114,8 @@ void CommandLine::addPositional(const QString &name, const QString &description,
 
 void CommandLine::addHiddenOptions(const QList<QCommandLineOption> &options)
 {
-    m_parser.addOptions(options);
-    m_all << options;
+    for (const QCommandLineOption &option : options)
+        add(option, Kind::Hidden);
 }
 
 std::optional<int> CommandLine::process(int argc, char **argv)
@@ -115,22 +123,34 @@ std::optional<int> CommandLine::process(int argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!m_parser.parse(arguments))
-        return usageError(parseError(arguments));
-    if (m_parser.isSet(helpOption())) {
+    parse(arguments);
+    if (m_answer == std::size_t(0)) {
         print(stdout, helpText());
         return 0;
     }
-    if (m_parser.isSet(versionOption())) {
+    if (m_answer) {
         print(stdout, m_program + u' ' + QLatin1String(kVorlagenVersion) + u'\n');
         return 0;
     }
-    const QStringList given = m_parser.positionalArguments();
-    if (given.size() > m_positional.size())
-        return usageError(u"visak argument "_s + quoted(given.at(m_positional.size())));
-    if (given.size() < m_required)
-        return usageError(u"nedostaje argument "_s + m_positional.at(given.size()).first);
+    if (!m_error.isEmpty())
+        return usageError(m_error);
+    if (m_given.size() > m_positional.size())
+        return usageError(u"visak argument "_s + quoted(m_given.at(m_positional.size())));
+    if (m_given.size() < m_required && !standaloneSet())
+        return usageError(u"nedostaje argument "_s + m_positional.at(m_given.size()).first);
     return std::nullopt;
+}
+
+bool CommandLine::isSet(const QString &name) const
+{
+    const auto index = indexOf(name);
+    return index && !m_values[*index].isEmpty();
+}
+
+QString CommandLine::value(const QString &name) const
+{
+    const auto index = indexOf(name);
+    return index && !m_values[*index].isEmpty() ? m_values[*index].constLast() : QString();
 }
 
 int CommandLine::usageError(const QString &message) const
@@ -139,38 +159,133 @@ int CommandLine::usageError(const QString &message) const
     return kUsageError;
 }
 
-// QCommandLineParser says what went wrong only in English words; the cases are few.
-QString CommandLine::parseError(const QStringList &arguments) const
+std::optional<std::size_t> CommandLine::indexOf(const QString &name) const
 {
-    // The option an argument names ("--gap=5" names "gap"), if it is one of ours.
-    auto option = [this](const QString &argument) -> const QCommandLineOption * {
-        const QString name = argument.section(u'=', 0, 0).mid(argument.startsWith(u"--"_s) ? 2 : 1);
-        for (const QCommandLineOption &known : m_all) {
-            if (known.names().contains(name))
-                return &known;
-        }
-        return nullptr;
-    };
-    QStringList options = arguments.mid(1);
-    options = options.mid(0, options.indexOf(u"--"_s));
-    const bool someUnknown = !m_parser.unknownOptionNames().isEmpty();
-    for (qsizetype i = 0; i < options.size(); ++i) {
-        const QString &argument = options.at(i);
-        if (!argument.startsWith(u'-') || argument == u"-"_s)
-            continue;
-        const QString name = argument.section(u'=', 0, 0);
-        const QCommandLineOption *known = option(argument);
-        if (!known && someUnknown)
-            return u"nepoznata opcija "_s + quoted(name);
-        if (known && known->valueName().isEmpty() && argument.contains(u'='))
-            return u"opcija "_s + quoted(name) + u" ne prima vrednost"_s;
-        if (known && !known->valueName().isEmpty() && !argument.contains(u'='))
-            ++i; // its value, whatever it looks like
+    for (std::size_t i = 0; i < m_options.size(); ++i) {
+        if (m_options[i].option.names().contains(name))
+            return i;
     }
-    // A value option takes the next argument whatever it is, so only the last one can lack it.
-    if (!options.isEmpty() && option(options.last()) && !options.last().contains(u'='))
-        return u"opciji "_s + quoted(options.last()) + u" nedostaje vrednost"_s;
-    return u"neispravan poziv"_s;
+    return std::nullopt;
+}
+
+bool CommandLine::standaloneSet() const
+{
+    for (std::size_t i = 0; i < m_options.size(); ++i) {
+        if (m_options[i].kind == Kind::Standalone && !m_values[i].isEmpty())
+            return true;
+    }
+    return false;
+}
+
+void CommandLine::fail(const QString &message)
+{
+    if (m_error.isEmpty())
+        m_error = message;
+}
+
+// Every argument is read even after a mistake, so that a --help further on still answers.
+void CommandLine::parse(const QStringList &arguments)
+{
+    bool optionsEnded = false;
+    for (qsizetype at = 1; at < arguments.size(); ++at) {
+        const QString &argument = arguments.at(at);
+        if (optionsEnded || argument == u"-"_s || !argument.startsWith(u'-')) {
+            m_given << argument;
+        } else if (argument == u"--"_s) {
+            optionsEnded = true;
+        } else if (argument.startsWith(u"--"_s)) {
+            takeLong(argument.mid(2), u"--"_s, arguments, at);
+        } else {
+            // Qt's own options are words after one dash (-platform); ours are letters.
+            const QString word = argument.mid(1).section(u'=', 0, 0);
+            const auto hidden = indexOf(word);
+            if (word.size() > 1 && hidden && m_options[*hidden].kind == Kind::Hidden)
+                takeLong(argument.mid(1), u"-"_s, arguments, at);
+            else
+                takeShort(argument.mid(1), arguments, at);
+        }
+    }
+}
+
+// The option a long name names: exactly, or as the beginning of one option's names only (Qt's
+// own options exactly). `begun` gets every name that it begins.
+std::optional<std::size_t> CommandLine::longOption(const QString &name, QStringList &begun) const
+{
+    std::optional<std::size_t> found;
+    bool several = false;
+    for (std::size_t i = 0; i < m_options.size(); ++i) {
+        for (const QString &known : m_options[i].option.names()) {
+            if (known.size() < 2)
+                continue;
+            if (known == name)
+                return i;
+            if (m_options[i].kind != Kind::Hidden && known.startsWith(name)) {
+                begun << u"--"_s + known;
+                several = several || (found && *found != i);
+                found = i;
+            }
+        }
+    }
+    return several ? std::nullopt : found;
+}
+
+void CommandLine::takeLong(const QString &text, const QString &dashes, const QStringList &arguments,
+                           qsizetype &at)
+{
+    const QString name = text.section(u'=', 0, 0);
+    const std::optional<QString> attached =
+        text.contains(u'=') ? std::optional(text.section(u'=', 1)) : std::nullopt;
+    const QString spelled = dashes + name;
+    QStringList begun;
+    if (const auto index = name.isEmpty() ? std::nullopt : longOption(name, begun))
+        take(*index, spelled, attached, arguments, at);
+    else if (begun.size() > 1)
+        fail(u"opcija "_s + quoted(spelled) + u" nije jednoznacna ("_s + begun.join(u", "_s) +
+             u')');
+    else
+        fail(u"nepoznata opcija "_s + quoted(spelled));
+}
+
+void CommandLine::takeShort(const QString &letters, const QStringList &arguments, qsizetype &at)
+{
+    for (qsizetype i = 0; i < letters.size(); ++i) {
+        const QString letter = letters.mid(i, 1);
+        const auto index = indexOf(letter);
+        if (!index || m_options[*index].kind == Kind::Hidden) {
+            fail(u"nepoznata opcija "_s + quoted(u'-' + letter));
+            continue;
+        }
+        // A value takes the rest of the argument, if there is any rest.
+        const bool takesValue = !m_options[*index].option.valueName().isEmpty();
+        const std::optional<QString> rest =
+            takesValue && i + 1 < letters.size() ? std::optional(letters.mid(i + 1)) : std::nullopt;
+        take(*index, u'-' + letter, rest, arguments, at);
+        if (rest)
+            return;
+    }
+}
+
+void CommandLine::take(std::size_t index, const QString &spelled,
+                       const std::optional<QString> &attached, const QStringList &arguments,
+                       qsizetype &at)
+{
+    QString value;
+    if (m_options[index].option.valueName().isEmpty()) {
+        if (attached) {
+            fail(u"opcija "_s + quoted(spelled) + u" ne prima vrednost"_s);
+            return;
+        }
+    } else if (attached) {
+        value = *attached;
+    } else if (at + 1 < arguments.size()) {
+        value = arguments.at(++at); // whatever it looks like, as getopt takes it
+    } else {
+        fail(u"opciji "_s + quoted(spelled) + u" nedostaje vrednost"_s);
+        return;
+    }
+    m_values[index] << value;
+    if (m_options[index].kind == Kind::Builtin && !m_answer)
+        m_answer = index;
 }
 
 QString CommandLine::helpText() const
@@ -180,12 +295,17 @@ QString CommandLine::helpText() const
         const QString &name = m_positional.at(i).first;
         usage += i < m_required ? u' ' + name : u" ["_s + name + u']';
     }
-
     QList<QPair<QString, QString>> options;
-    for (const QCommandLineOption &option : m_listed)
-        options.append({label(option), option.description()});
-    for (const QCommandLineOption &option : {helpOption(), versionOption()})
-        options.append({label(option), option.description()});
+    for (const Known &known : m_options) {
+        if (known.kind == Kind::Standalone)
+            usage += u"\n   ili: "_s + m_program + u' ' + dashed(known.option.names().constFirst());
+        if (known.kind == Kind::Listed || known.kind == Kind::Standalone)
+            options.append({label(known.option), known.option.description()});
+    }
+    for (const Known &known : m_options) {
+        if (known.kind == Kind::Builtin)
+            options.append({label(known.option), known.option.description()});
+    }
 
     qsizetype width = 0;
     for (const auto &row : options)

@@ -14,13 +14,35 @@ set_target_properties(${vorlagen_installed} PROPERTIES INSTALL_RPATH "")
 install(TARGETS ${vorlagen_installed} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(UNIX AND NOT APPLE)
+    # The newest changelog entry's date is the release's: the manual pages and the AppStream
+    # release carry it.
+    file(STRINGS ${PROJECT_SOURCE_DIR}/dist/debian/changelog vorlagen_signed
+         REGEX "^ -- " LIMIT_COUNT 1)
+    string(REGEX MATCH "([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9])" vorlagen_date
+           "${vorlagen_signed}")
+    set(vorlagen_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(FIND vorlagen_months "${CMAKE_MATCH_2}" vorlagen_month)
+    math(EXPR vorlagen_month "${vorlagen_month} + 1" OUTPUT_FORMAT DECIMAL)
+    if(vorlagen_month LESS 10)
+        set(vorlagen_month 0${vorlagen_month})
+    endif()
+    set(VORLAGEN_RELEASE_DATE "${CMAKE_MATCH_3}-${vorlagen_month}-${CMAKE_MATCH_1}")
+
     # The desktop entry's id, which the AppStream metadata and the window also carry (the
     # project's home on Codeberg, reversed).
     set(vorlagen_app_id page.codeberg.vorlagen.Vorlagen)
     install(FILES ${PROJECT_SOURCE_DIR}/app/${vorlagen_app_id}.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES ${PROJECT_SOURCE_DIR}/dist/${vorlagen_app_id}.metainfo.xml
+    configure_file(${PROJECT_SOURCE_DIR}/dist/${vorlagen_app_id}.metainfo.xml.in
+                   ${PROJECT_BINARY_DIR}/dist/${vorlagen_app_id}.metainfo.xml @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/dist/${vorlagen_app_id}.metainfo.xml
             DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+    # Where Debian's bash-completion looks, one file under each program's name.
+    foreach(program IN LISTS vorlagen_installed)
+        install(FILES ${PROJECT_SOURCE_DIR}/dist/completion/vorlagen.bash
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+                RENAME ${program})
+    endforeach()
     set(vorlagen_icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
     install(FILES ${PROJECT_SOURCE_DIR}/app/icons/vorlagen-16.png
             DESTINATION ${vorlagen_icons}/16x16/apps RENAME vorlagen.png)
@@ -40,7 +62,8 @@ if(UNIX AND NOT APPLE)
         add_custom_target(vorlagen_gzip_${name} ALL DEPENDS ${file}.gz)
     endfunction()
 
-    # The manual page of a program: dist/man/<program>.1.in with the project version filled in.
+    # The manual page of a program: dist/man/<program>.1.in with the project version and the
+    # release date filled in.
     function(vorlagen_add_manpage program)
         set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
         configure_file(${PROJECT_SOURCE_DIR}/dist/man/${program}.1.in ${page} @ONLY)
@@ -111,8 +134,9 @@ srpskohrvatskom jeziku.")
 if(TARGET vorlagen-monitor)
     string(APPEND CPACK_PACKAGE_DESCRIPTION "
 
-Uz program ide vorlagen-monitor, virtuelni serijski port za probu bez
-hardvera.")
+Uz prozor idu vorlagen-send, isti posao iz komandne linije za skripte
+(izlazni kod kaze da li je svaki bajt otisao na liniju), i vorlagen-monitor,
+virtuelni serijski port za probu bez hardvera.")
 endif()
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
@@ -120,6 +144,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # vorlagen_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${vorlagen_maintainer}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://codeberg.org/vorlagen/vorlagen")
 # The platform plugins: nothing links them, yet without them no window opens. The libraries
 # the binaries link come from dpkg-shlibdeps with the versions their symbols need; without
 # that tool, the Qt runtime packages are named by hand.

@@ -132,6 +132,8 @@ std::optional<PortFailure> CommControl::setPortOpen(bool open)
     }
 
     const PortLocation where = m_map.locate(m_commPort);
+    if (where.ended)
+        return OperatorText::virtualPortEnded(m_commPort, where.link);
     if (!where.exists())
         return OperatorText::noSuchPort(m_commPort, where.tried, where.present);
 

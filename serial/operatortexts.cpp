@@ -12,25 +12,7 @@ PortFailure fromPort(int number, const QString &description)
     return PortFailure{number, description, kSourcePort};
 }
 
-QString number(qint64 value)
-{
-    return QString::number(value);
-}
-
 } // namespace
-
-QString quoted(const QString &typed)
-{
-    // A box is read, not scrolled: a pasted megabyte shows as its first few characters.
-    constexpr qsizetype kShown = 40;
-    if (typed.size() <= kShown)
-        return QLatin1Char('"') + typed + QLatin1Char('"');
-    qsizetype cut = kShown - 3;
-    if (typed.at(cut - 1).isHighSurrogate())
-        --cut; // never half a character
-    return QLatin1Char('"') + typed.left(cut) + QStringLiteral("...\" (") + number(typed.size()) +
-           QStringLiteral(" znakova)");
-}
 
 QString reportTitle()
 {
@@ -44,20 +26,32 @@ QString report(const PortFailure &failure)
            QStringLiteral("\r\n Pokusajte ponovo !");
 }
 
+QString quotedInput(const QString &text)
+{
+    // A box is read, not scrolled: a pasted megabyte shows as its first few characters.
+    constexpr qsizetype kShown = 24;
+    if (text.size() <= kShown)
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    qsizetype cut = kShown - 3;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut; // never half a character
+    return QLatin1Char('"') + text.left(cut) + QStringLiteral("...\"");
+}
+
 PortFailure portNotANumber(const QString &text)
 {
     return PortFailure{
         PortError::PortNotANumber,
-        QStringLiteral("Port %1 nije ceo broj; upisite broj porta, npr. 1").arg(quoted(text)),
+        QStringLiteral("Port %1 nije ceo broj; upisite broj porta, npr. 1").arg(quotedInput(text)),
         kSourceWindow};
 }
 
 PortFailure portOutOfRange(const QString &text)
 {
-    return PortFailure{
-        PortError::PortOutOfRange,
-        QStringLiteral("Broj porta %1 je izvan opsega -32768 do 32767").arg(quoted(text.trimmed())),
-        kSourceWindow};
+    return PortFailure{PortError::PortOutOfRange,
+                       QStringLiteral("Broj porta %1 je izvan opsega -32768 do 32767")
+                           .arg(quotedInput(text.trimmed())),
+                       kSourceWindow};
 }
 
 PortFailure portBelowOne(qint16 number)
@@ -71,7 +65,7 @@ PortFailure badBitRate(const QString &rateText)
     return fromPort(PortError::BadBitRate,
                     QStringLiteral("Brzina %1 b/s nije prihvacena; upisite ceo pozitivan "
                                    "broj, npr. 9600")
-                        .arg(quoted(rateText)));
+                        .arg(quotedInput(rateText)));
 }
 
 PortFailure badQueueSize(qint16 size)
@@ -104,7 +98,16 @@ PortFailure noSuchPort(qint16 number, const QString &tried, const QStringList &p
         present.isEmpty() ? QStringLiteral("nema ni jednog") : present.join(QStringLiteral(", "));
     return fromPort(PortError::NoSuchPort,
                     QStringLiteral("Port %1 ne postoji (trazeno: %2); postojeci portovi: %3")
-                        .arg(OperatorText::number(number), tried, existing));
+                        .arg(QString::number(number), tried, existing));
+}
+
+PortFailure virtualPortEnded(qint16 number, const QString &link)
+{
+    return fromPort(PortError::NoSuchPort,
+                    QStringLiteral("Port %1 ne postoji: virtuelni port %2 je zavrsen, jer "
+                                   "vorlagen-monitor koji ga je napravio vise ne radi; pokrenite "
+                                   "ga ponovo (vorlagen-monitor %1)")
+                        .arg(QString::number(number), link));
 }
 
 PortFailure deviceMissing(const QString &path)
@@ -114,13 +117,24 @@ PortFailure deviceMissing(const QString &path)
         QStringLiteral("Uredjaj %1 ne postoji; proverite da li je prikljucen").arg(path));
 }
 
-PortFailure permissionDenied(const QString &path)
+PortFailure permissionDenied(const QString &path, const QString &owner, const QString &group)
 {
+    const QString denied = QStringLiteral("Nema dozvole za pristup uredjaju %1; ").arg(path);
+    if (group == QLatin1String("dialout"))
+        return fromPort(PortError::PermissionDenied,
+                        denied + QStringLiteral("dodajte korisnika u grupu dialout (sudo usermod "
+                                                "-aG dialout $USER), pa se odjavite i ponovo "
+                                                "prijavite"));
+    const QString whose = owner.isEmpty()
+                              ? QString()
+                              : QStringLiteral("uredjaj pripada korisniku %1%2; ")
+                                    .arg(owner, group.isEmpty() || group == owner
+                                                    ? QString()
+                                                    : QStringLiteral(" i grupi %1").arg(group));
     return fromPort(PortError::PermissionDenied,
-                    QStringLiteral("Nema dozvole za pristup uredjaju %1; dodajte korisnika u grupu "
-                                   "dialout (sudo usermod -aG dialout $USER), pa se odjavite i "
-                                   "ponovo prijavite")
-                        .arg(path));
+                    denied + whose +
+                        QStringLiteral("pristup moze da odobri vlasnik uredjaja ili "
+                                       "administrator"));
 }
 
 PortFailure notASerialPort(const QString &path)
@@ -136,7 +150,8 @@ PortFailure alreadyOpen(const QString &path)
 
 PortFailure rateNotAccepted(const QString &path, qint32 rate, qint32 applied)
 {
-    QString text = QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path, number(rate));
+    QString text =
+        QStringLiteral("Uredjaj %1 ne prihvata brzinu %2 b/s").arg(path, QString::number(rate));
     if (applied > 0 && applied != rate)
         text += QStringLiteral(" (najbliza koju daje je %1 b/s)").arg(applied);
     return fromPort(PortError::RateNotAccepted, text + QStringLiteral("; izaberite drugu brzinu"));
@@ -161,7 +176,8 @@ PortFailure portBusy(const QString &path)
 PortFailure portBusyBy(const QString &path, const QString &program, qint64 pid)
 {
     return fromPort(PortError::PortInUse,
-                    busyText(path) + QStringLiteral(" (%1, proces %2)").arg(program, number(pid)));
+                    busyText(path) +
+                        QStringLiteral(" (%1, proces %2)").arg(program, QString::number(pid)));
 }
 
 PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint64 pid)
@@ -171,7 +187,7 @@ PortFailure portBusyStaleLock(const QString &path, const QString &lockFile, qint
                                    "programa koji vise ne radi (proces %3), a pripada drugom "
                                    "korisniku; neka je ukloni taj korisnik ili administrator: "
                                    "sudo rm %2")
-                        .arg(path, lockFile, number(pid)));
+                        .arg(path, lockFile, QString::number(pid)));
 }
 
 PortFailure portHeldExclusively(const QString &path)
@@ -204,9 +220,10 @@ PortFailure deviceGone(const QString &path, qint64 lost)
 
 PortFailure queueFull(const QString &path, qint64 waiting, qint64 bytes, qint64 limit, qint32 rate)
 {
-    QString text = QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
-                                  "staje u %4; povorka nije poslata")
-                       .arg(path, number(waiting), number(bytes), number(limit));
+    QString text =
+        QStringLiteral("Red za slanje na %1 je pun: ceka jos %2 bajtova, a %3 novih ne "
+                       "staje u %4; povorka nije poslata")
+            .arg(path, QString::number(waiting), QString::number(bytes), QString::number(limit));
     if (rate > 0) {
         const qint64 seconds = std::max<qint64>(1, (waiting * 10 + rate - 1) / rate);
         text += QStringLiteral("; linija ih salje jos oko %1 s").arg(seconds);
@@ -218,35 +235,35 @@ PortFailure writeFailed(const QString &path, int systemError)
 {
     return fromPort(PortError::WriteFailed,
                     QStringLiteral("Upis na %1 nije uspeo (greska sistema %2); nista nije poslato")
-                        .arg(path, number(systemError)));
+                        .arg(path, QString::number(systemError)));
 }
 
 PortFailure linesFailed(const QString &line, const QString &path, int systemError)
 {
     return fromPort(PortError::LinesFailed,
                     QStringLiteral("Linije %1 na %2 nije moguce postaviti (greska sistema %3)")
-                        .arg(line, path, number(systemError)));
+                        .arg(line, path, QString::number(systemError)));
 }
 
 QString badPeriod(const QString &text)
 {
     return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
                           "%1. Ponavljanje nije pokrenuto.")
-        .arg(quoted(text));
+        .arg(quotedInput(text));
 }
 
 QString badPeriodGoesOn(const QString &text, int oldPeriod)
 {
     return QStringLiteral("Perioda mora biti ceo broj milisekundi od 0 do 32767, a upisano je "
                           "%1. Ponavljanje se nastavlja sa starom periodom od %2 ms.")
-        .arg(quoted(text), number(oldPeriod));
+        .arg(quotedInput(text), QString::number(oldPeriod));
 }
 
 QString trainTooLong(qint64 bytes, int capacity)
 {
     return QStringLiteral("Povorka je preduga: tekst daje %1 bajtova, a stane najvise %2. "
                           "Skratite podatke za slanje.")
-        .arg(number(bytes), number(capacity));
+        .arg(QString::number(bytes), QString::number(capacity));
 }
 
 QString alreadyRunningTitle()

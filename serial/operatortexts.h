@@ -15,14 +15,13 @@ namespace OperatorText {
 inline const QString kSourceWindow = QStringLiteral("VorlaGen");
 inline const QString kSourcePort = QStringLiteral("MSCommPort");
 
-// What the operator typed, as a text quotes it: in quotes, and only the start of a long one
-// (with its length). Texts put operator input in with one substitution, never a chain of them.
-QString quoted(const QString &typed);
-
 // The port error report: its title, and "Greska <n> - <description> - <source>" with the line
 // that asks the operator to try again.
 QString reportTitle();
 QString report(const PortFailure &failure);
+
+// What the operator typed, as a message shows it: a short piece in quotes, elided when long.
+QString quotedInput(const QString &text);
 
 // The window's own checks of "Port:" (source VorlaGen).
 PortFailure portNotANumber(const QString &text);
@@ -39,7 +38,11 @@ PortFailure portClosed();
 // Opening a device.
 PortFailure noSuchPort(qint16 number, const QString &tried, const QStringList &present);
 PortFailure deviceMissing(const QString &path);
-PortFailure permissionDenied(const QString &path);
+// A virtual port's link whose monitor has ended (serial/virtualport.h).
+PortFailure virtualPortEnded(qint16 number, const QString &link);
+// With the remedy that fits who the device belongs to (its owner and group, empty if unknown):
+// the dialout group only where the device's group is dialout.
+PortFailure permissionDenied(const QString &path, const QString &owner, const QString &group);
 PortFailure notASerialPort(const QString &path);
 PortFailure alreadyOpen(const QString &path);
 PortFailure rateNotAccepted(const QString &path, qint32 rate, qint32 applied);

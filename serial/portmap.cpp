@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "serial/portmap.h"
 
+#include "serial/virtualport.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QStandardPaths>
@@ -69,6 +72,13 @@ PortMap::PortMap(Lister lister, QString linkFolder, Naming naming)
     , m_naming(naming)
 {}
 
+PortMap PortMap::toDevice(const QString &path)
+{
+    PortMap map{Lister(), QString()};
+    map.m_device = QFileInfo(path).absoluteFilePath();
+    return map;
+}
+
 QString PortMap::defaultLinkFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -112,6 +122,23 @@ QString PortMap::linkFolder() const
     return m_linkFolder.isEmpty() ? defaultLinkFolder() : m_linkFolder;
 }
 
+// A link (or a device named by path): the device it leads to, or none with the reason.
+void PortMap::followLink(const QString &link, PortLocation &where) const
+{
+    const QFileInfo linkInfo(link);
+    where.tried = link;
+    if (linkInfo.isSymLink()) {
+        where.link = link;
+        where.tried = QStringLiteral("%1 -> %2").arg(link, QFile::symLinkTarget(link));
+    }
+    if (VirtualPort::inspect(link) == VirtualPort::Link::Ended) {
+        where.ended = true;
+        where.tried = link;
+        return;
+    }
+    where.device = linkInfo.canonicalFilePath();
+}
+
 // Listing the ports costs milliseconds of CPU (every device's details are read), so it is done
 // only where the answer needs it.
 PortLocation PortMap::locate(qint16 number) const
@@ -121,6 +148,13 @@ PortLocation PortMap::locate(qint16 number) const
     if (number < 1) {
         where.tried = QStringLiteral("broj %1").arg(number);
         where.present = ordered(presentPorts());
+        return where;
+    }
+    if (!m_device.isEmpty()) {
+        followLink(m_device, where);
+        // One that is not there is named as it was given, so that the open says it is missing.
+        if (where.device.isEmpty() && !where.ended)
+            where.device = m_device;
         return where;
     }
 
@@ -139,11 +173,8 @@ PortLocation PortMap::locate(qint16 number) const
     if (linkInfo.isSymLink() || linkInfo.exists()) {
         // The operator named this number; a link to nowhere is a missing port, not a reason to
         // fall back to counting.
-        where.device = linkInfo.canonicalFilePath();
-        where.tried = linkInfo.isSymLink()
-                          ? QStringLiteral("%1 -> %2").arg(link, linkInfo.symLinkTarget())
-                          : link;
-        if (!where.exists())
+        followLink(link, where);
+        if (!where.exists() && !where.ended)
             where.present = ordered(presentPorts());
         return where;
     }
@@ -153,4 +184,44 @@ PortLocation PortMap::locate(qint16 number) const
     where.tried = QStringLiteral("%1 ili %2. prisutan port").arg(link).arg(number);
 #endif
     return where;
+}
+
+QList<PortEntry> PortMap::available() const
+{
+    QList<PortEntry> entries;
+    const QStringList present = ordered(presentPorts());
+#ifdef Q_OS_WIN
+    // The system location is \\.\COM<N>; the number is the name's.
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"));
+    for (const QString &port : present) {
+        const QString name = port.section(QLatin1Char('\\'), -1);
+        const auto match = com.match(name);
+        const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+        if (number >= 1 && number <= 32767)
+            entries.append({qint16(number), name, QString()});
+    }
+#else
+    // The numbers a link names: "com" and the number as the set-up writes it.
+    static const QRegularExpression name(QStringLiteral("^com([1-9][0-9]{0,4})$"));
+    QMap<int, QString> links;
+    const QDir folder(linkFolder());
+    for (const QString &file : folder.entryList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
+        const auto match = name.match(file);
+        if (match.hasMatch() && match.captured(1).toInt() <= 32767)
+            links.insert(match.captured(1).toInt(), folder.filePath(file));
+    }
+    for (qsizetype i = 0; i < present.size() && i < 32767; ++i) {
+        if (!links.contains(int(i) + 1))
+            entries.append({qint16(i + 1), resolved(present.at(i)), QString()});
+    }
+    for (auto it = links.cbegin(); it != links.cend(); ++it) {
+        PortLocation where;
+        followLink(it.value(), where);
+        if (where.exists())
+            entries.append({qint16(it.key()), where.device, it.value()});
+    }
+#endif
+    std::sort(entries.begin(), entries.end(),
+              [](const PortEntry &a, const PortEntry &b) { return a.number < b.number; });
+    return entries;
 }

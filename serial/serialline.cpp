@@ -53,6 +53,12 @@ bool SerialLine::reclaim(qint32 rate, PortDevice::FailureHandler handler)
     return true;
 }
 
+SerialLine::Counts SerialLine::counts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_counts;
+}
+
 SerialLine::State SerialLine::state() const
 {
     std::lock_guard lock(m_mutex);
@@ -76,6 +82,7 @@ std::optional<PortFailure> SerialLine::write(const QByteArray &bytes, qint64 lim
     if (bytes.isEmpty())
         return std::nullopt;
 
+    m_counts.accepted += bytes.size();
     qint64 taken = 0;
     if (m_queue.empty()) {
         const LineDriver::Pushed pushed = m_driver->push(bytes.constData(), bytes.size());
@@ -88,8 +95,10 @@ std::optional<PortFailure> SerialLine::write(const QByteArray &bytes, qint64 lim
             failLocked(lock, bytes.size() - taken);
             return holderFailureLocked();
         }
-        if (pushed.status != Status::Ok && pushed.status != Status::WouldBlock && taken == 0)
+        if (pushed.status != Status::Ok && pushed.status != Status::WouldBlock && taken == 0) {
+            m_counts.lost += bytes.size();
             return OperatorText::writeFailed(m_path, m_driver->lastError());
+        }
     }
     if (taken < bytes.size()) {
         // Behind a rate step this joins the step's segment: it leaves at the new rate or never.
@@ -147,6 +156,11 @@ void SerialLine::close(Leftovers leftovers)
         std::lock_guard lock(m_mutex);
         if (m_state == State::Closed && !m_worker.joinable() && !m_port)
             return;
+        // A dead device counted its losses when it failed; the driver of a live one is asked
+        // before its queue is dropped below.
+        if (m_state != State::Gone && m_state != State::Closed)
+            m_counts.lost +=
+                m_queuedBytes + (leftovers == Leftovers::Discard ? m_driver->queued() : 0);
         m_state = State::Closed;
         m_queue.clear();
         m_queuedBytes = 0;
@@ -195,6 +209,8 @@ void SerialLine::failLocked(std::unique_lock<std::mutex> &lock, qint64 alsoLost)
     if (m_state == State::Gone || m_state == State::Closed)
         return;
     const qint64 lost = alsoLost + m_queuedBytes + m_driver->queued();
+    m_counts.lost += lost;
+    m_counts.failed = true;
     const bool owned = m_state == State::Owned;
     m_queue.clear();
     m_queuedBytes = 0;
@@ -238,6 +254,7 @@ void SerialLine::stepRate(std::unique_lock<std::mutex> &lock)
     if (set == Status::Ok)
         m_lineRate = applied;
     if (set != Status::Ok || !closeEnough(rate, applied)) {
+        m_counts.lost += step.bytes.size();
         m_queuedBytes -= step.bytes.size();
         step.bytes.clear();
         if (m_queue.size() == 1)

@@ -69,6 +69,15 @@ public:
     // device closed. Leftovers::Discard drops what the driver holds (ending a drain under way).
     void close(Leftovers leftovers);
 
+    // What became of the bytes written to the line so far.
+    struct Counts
+    {
+        qint64 accepted = 0; // taken by write()
+        qint64 lost = 0;     // of those, dropped: the device failed, refused a rate, or was closed
+        bool failed = false; // the device failed (hung up, unplugged)
+    };
+    Counts counts() const;
+
     // A rate counts as applied when the device runs within 1 % of it; more than that garbles the
     // framing at the other end.
     static bool closeEnough(qint32 rate, qint32 applied);
@@ -104,6 +113,7 @@ private:
     quint64 m_directWrites = 0; // tells the worker that bytes arrived during a drain
     bool m_drained = false;
     bool m_closeAsked = false;
+    Counts m_counts;
     std::optional<PortFailure> m_holderFailure;
     PortDevice::FailureHandler m_handler;
     std::thread m_worker; // last: started once everything above is set up

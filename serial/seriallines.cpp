@@ -7,7 +7,9 @@
 #include <QIODevice>
 #include <QMetaObject>
 #include <QThread>
+#include <algorithm>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -33,7 +35,7 @@ SerialLines::Taken SerialLines::takeOver(const QString &path, qint32 rate,
     if (it->second->state() == SerialLine::State::Owned)
         return {nullptr, OperatorText::portOpenInThisProgram(path)};
     // Gone: closed now, and the device opens afresh.
-    it->second->close(SerialLine::Leftovers::Discard);
+    closeLine(*it->second, SerialLine::Leftovers::Discard);
     m_lines.erase(it);
     return {};
 }
@@ -73,7 +75,7 @@ void SerialLines::closeFinished()
 {
     for (auto it = m_lines.begin(); it != m_lines.end();) {
         if (it->second->finished()) {
-            it->second->close(SerialLine::Leftovers::Keep);
+            closeLine(*it->second, SerialLine::Leftovers::Keep);
             it = m_lines.erase(it);
         } else {
             ++it;
@@ -81,20 +83,35 @@ void SerialLines::closeFinished()
     }
 }
 
-void SerialLines::finish(std::chrono::milliseconds grace, const std::function<bool()> &hurry)
+void SerialLines::closeLine(SerialLine &line, SerialLine::Leftovers leftovers)
+{
+    line.close(leftovers);
+    const SerialLine::Counts counts = line.counts();
+    m_tally.written += counts.accepted;
+    m_tally.lost += counts.lost;
+    m_tally.failedLines += counts.failed ? 1 : 0;
+}
+
+SerialLines::Tally SerialLines::finish(std::chrono::milliseconds grace,
+                                       const std::function<Urgency()> &urgency)
 {
     Q_ASSERT(thread() == QThread::currentThread());
-    const auto deadline = std::chrono::steady_clock::now() + grace;
+    auto deadline = std::chrono::steady_clock::now() + grace;
+    bool cut = false;
     // Held lines are let go as a close would: every worker then drains its line, and a device
     // closes only once its last bytes have left (a close may put back the settings it had).
     for (const auto &entry : m_lines)
         entry.second->release();
     while (!m_lines.empty()) {
-        const bool now = std::chrono::steady_clock::now() >= deadline || (hurry && hurry());
+        const Urgency asked = urgency ? urgency() : Urgency::None;
+        const auto time = std::chrono::steady_clock::now();
+        if (asked != Urgency::None && !std::exchange(cut, true))
+            deadline = std::min(deadline, time + kExitGrace);
+        const bool now = time >= deadline || asked == Urgency::Now;
         for (auto it = m_lines.begin(); it != m_lines.end();) {
             if (now || it->second->finished()) {
-                it->second->close(now ? SerialLine::Leftovers::Discard
-                                      : SerialLine::Leftovers::Keep);
+                closeLine(*it->second,
+                          now ? SerialLine::Leftovers::Discard : SerialLine::Leftovers::Keep);
                 it = m_lines.erase(it);
             } else {
                 ++it;
@@ -103,4 +120,5 @@ void SerialLines::finish(std::chrono::milliseconds grace, const std::function<bo
         if (!m_lines.empty())
             std::this_thread::sleep_for(10ms);
     }
+    return m_tally;
 }

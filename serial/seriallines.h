@@ -3,6 +3,7 @@
 
 #include "serial/linedriver.h"
 #include "serial/portdevice.h"
+#include "serial/serialline.h"
 
 #include <QObject>
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <optional>
 
 class QIODevice;
-class SerialLine;
 
 // The owner of every serial line the program opens: each line's worker thread, its queue, its
 // drain after the close, and the take-over of a line still draining by the next open of the same
@@ -61,12 +61,26 @@ public:
                                       PortDevice::FailureHandler handler,
                                       std::optional<PortFailure> *failure);
 
+    // How soon the end must come: as asked (None), within the exit grace from the moment it is
+    // first seen (Soon: a first request to end), or at once (Now: a second one).
+    enum class Urgency { None, Soon, Now };
+
+    // What became of the bytes written to every line since this owner was made.
+    struct Tally
+    {
+        qint64 written = 0; // taken by the lines
+        qint64 lost = 0;    // of those, never sent: the device failed or refused a rate, or the
+                            // end came first
+        int failedLines = 0;
+    };
+
     // The end of the program: lets every line go and waits until each has drained (its last
-    // bytes have left the driver), at most `grace` and only as long as `hurry` says no; closes
-    // each as it is done (giving up its exclusive claim and removing its lock file) and joins its
-    // worker. What has not left by then is dropped. Lines still held are closed too; they answer
-    // "gone" from then on.
-    void finish(std::chrono::milliseconds grace, const std::function<bool()> &hurry = {});
+    // bytes have left the driver), at most `grace` (cut to kExitGrace once `urgency` says Soon,
+    // ended when it says Now); closes each as it is done (giving up its exclusive claim and
+    // removing its lock file) and joins its worker. What has not left by then is dropped. Lines
+    // still held are closed too; they answer "gone" from then on. Gives the tally of the whole
+    // run: a program whose exit status tells whether everything left (vorlagen-send) reads it.
+    Tally finish(std::chrono::milliseconds grace, const std::function<Urgency()> &urgency = {});
     static constexpr std::chrono::milliseconds kExitGrace{2000};
 
     // Devices open or still draining.
@@ -74,6 +88,8 @@ public:
 
 private:
     void closeFinished();
+    void closeLine(SerialLine &line, SerialLine::Leftovers leftovers);
 
     std::map<QString, std::shared_ptr<SerialLine>> m_lines; // by the device's resolved path
+    Tally m_tally;                                          // of the lines closed so far
 };

@@ -8,6 +8,7 @@
 #include "serial/seriallines.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <type_traits>
 #include <utility>
@@ -40,6 +41,13 @@ int openFailureNumber(const QString &path, QSerialPort::SerialPortError error)
     }
 }
 #endif
+
+// The remedy depends on who the device belongs to.
+PortFailure permissionFailure(const QString &path)
+{
+    const QFileInfo device(path);
+    return OperatorText::permissionDenied(path, device.owner(), device.group());
+}
 
 } // namespace
 
@@ -95,7 +103,7 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
                                                        bool dtr, bool rts)
 {
     if (NativeLine::accessDenied(QFile::encodeName(path).constData()))
-        return OperatorText::permissionDenied(path);
+        return permissionFailure(path);
 #ifdef Q_OS_WIN
     // The line opens and closes the COM port itself (see NativeLine::open): no QSerialPort, so
     // nothing puts the port's earlier settings back under the last bytes of a train.
@@ -128,7 +136,7 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
         case PortError::NoSuchPort:
             return OperatorText::deviceMissing(path);
         case PortError::PermissionDenied:
-            return OperatorText::permissionDenied(path);
+            return permissionFailure(path);
         case PortError::PortInUse:
             return portBusyFailure(path);
         default:

@@ -13,6 +13,13 @@
 #include <atomic>
 #include <mutex>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 class tst_LinePreview : public QObject
@@ -122,6 +129,34 @@ void tst_LinePreview::portLineFollowsTheFolders()
     QTRY_COMPARE(preview.portLine(), u"COM7 ne postoji"_s);
     QCOMPARE(preview.portListings(), 3); // only to tell what exists
     QVERIFY(!onWindowThread);
+
+#ifdef Q_OS_LINUX
+    // A virtual port's link as vorlagen-monitor makes it, held by a child that then dies as by
+    // kill -9: nothing changes in the folders, and the preview looks again all the same.
+    const int terminal = ::open(QFile::encodeName(dev + u"/ttyUSB2"_s), O_RDONLY | O_CLOEXEC);
+    int go[2];
+    int ready[2];
+    QVERIFY(terminal >= 0 && ::pipe(go) == 0 && ::pipe(ready) == 0);
+    const QByteArray held = QFile::encodeName(links + u"/com8"_s);
+    const pid_t monitor = ::fork();
+    if (monitor == 0) { // only what a child of a threaded process may do
+        char byte = 0;
+        if (::read(go[0], &byte, 1) == 1 && ::open(held.constData(), O_PATH | O_NOFOLLOW) >= 0 &&
+            ::write(ready[1], &byte, 1) == 1)
+            ::pause();
+        ::_exit(1);
+    }
+    QVERIFY(QFile::link(u"/proc/%1/fd/%2"_s.arg(monitor).arg(terminal), links + u"/com8"_s));
+    char byte = 1;
+    QVERIFY(::write(go[1], &byte, 1) == 1 && ::read(ready[0], &byte, 1) == 1);
+    preview.setPortText(u"8"_s);
+    QTRY_COMPARE(preview.portLine(), u"COM8 = "_s + dev + u"/ttyUSB2"_s);
+    ::kill(monitor, SIGKILL);
+    ::waitpid(monitor, nullptr, 0);
+    QTRY_COMPARE(preview.portLine(), u"COM8 ne postoji: virtuelni port je zavrsen"_s);
+    for (const int fd : {terminal, go[0], go[1], ready[0], ready[1]})
+        ::close(fd);
+#endif
 }
 
 // The real send commands over a fake port and a hand-ticked timer; the preview polls the

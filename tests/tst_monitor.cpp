@@ -13,6 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -30,10 +35,11 @@ QString link()
 class Monitor : public QProcess
 {
 public:
-    explicit Monitor(const QStringList &arguments)
+    explicit Monitor(const QStringList &arguments,
+                     const QString &program = QStringLiteral(VORLAGEN_MONITOR))
     {
         setProcessChannelMode(MergedChannels);
-        start(QStringLiteral(VORLAGEN_MONITOR), arguments);
+        start(program, arguments);
     }
     QString out() { return QString::fromLocal8Bit(peek(1 << 20)); }
 };
@@ -64,6 +70,7 @@ private slots:
     void init();
     void showsTheTrainAndRemovesItsOwnLink_data();
     void showsTheTrainAndRemovesItsOwnLink();
+    void clearsTheClaimOfAKilledProgram();
     void refusesAndLeavesEverythingAsItWas_data();
     void refusesAndLeavesEverythingAsItWas();
 
@@ -78,48 +85,108 @@ void tst_Monitor::init()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path())); // the monitor inherits it
 }
 
+// Every way out but kill -9 takes the link along; the link kill -9 leaves counts as ended: the
+// program refuses it, and the next monitor for the number replaces it.
 void tst_Monitor::showsTheTrainAndRemovesItsOwnLink_data()
 {
-    QTest::addColumn<bool>("once");
+    QTest::addColumn<int>("ending");    // the signal; 0: --once ends it at the program's close
     QTest::addColumn<bool>("replaced"); // someone else's link put in its place meanwhile
-    QTest::newRow("--once ends at the program's close") << true << false;
-    QTest::newRow("otherwise it runs until SIGTERM") << false << false;
-    QTest::newRow("a link that is no longer its own stays") << false << true;
+    QTest::newRow("--once ends at the program's close") << 0 << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("a link that is no longer its own stays") << int(SIGTERM) << true;
+    QTest::newRow("Ctrl+C") << int(SIGINT) << false;
+    QTest::newRow("the terminal closed") << int(SIGHUP) << false;
+    QTest::newRow("Ctrl+\\") << int(SIGQUIT) << false;
+    QTest::newRow("its reader gone (| head)") << int(SIGPIPE) << false;
+    QTest::newRow("kill -9") << int(SIGKILL) << false;
 }
 
 void tst_Monitor::showsTheTrainAndRemovesItsOwnLink()
 {
-    QFETCH(bool, once);
+    QFETCH(int, ending);
     QFETCH(bool, replaced);
-    Monitor monitor(once ? QStringList{u"3"_s, u"--once"_s} : QStringList{u"3"_s});
+    if (ending == SIGPIPE) {
+        // head ends after the third line ("port otvoren"); the next line finds no reader.
+        Monitor piped({u"-c"_s, u"\"$0\" 3 | head -n 3; exit ${PIPESTATUS[0]}"_s,
+                       QStringLiteral(VORLAGEN_MONITOR)},
+                      u"/bin/bash"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link()).isSymLink(), kWaitMs);
+        sendOnce(u"F0"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(piped.state(), QProcess::NotRunning, kWaitMs);
+        QCOMPARE(piped.exitCode(), 128 + SIGPIPE); // as the shell tells any program's end by it
+        QVERIFY(!QFileInfo(link()).isSymLink());
+        return;
+    }
+    Monitor monitor(ending == 0 ? QStringList{u"3"_s, u"--once"_s} : QStringList{u"3"_s});
     // It prints where its link leads once the link is in place.
     QTRY_VERIFY2_WITH_TIMEOUT(monitor.out().contains(u"-> /dev/pts/"_s), qPrintable(monitor.out()),
                               kWaitMs);
     QCOMPARE(sendOnce(u"F0 00 55 7E"_s), QString()); // no message box
     QTRY_VERIFY_WITH_TIMEOUT(monitor.out().contains(u"port zatvoren"_s), kWaitMs);
     QVERIFY2(monitor.out().contains(u"#1  4 B  F0 00 55 7E\n"_s), qPrintable(monitor.out()));
-    if (!once) {
-        QVERIFY(QFileInfo(link()).isSymLink());
-        if (replaced)
-            QVERIFY(QFile::remove(link()) && QFile::link(u"/dev/null"_s, link()));
-        monitor.terminate();
-    }
+    if (replaced)
+        QVERIFY(QFile::remove(link()) && QFile::link(u"/dev/null"_s, link()));
+    if (ending != 0)
+        ::kill(pid_t(monitor.processId()), ending);
     // The event loop runs meanwhile: the port's last close is posted to this thread.
     QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, kWaitMs);
-    QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(monitor.exitCode(), 0);
-    QCOMPARE(QFileInfo(link()).symLinkTarget(), replaced ? u"/dev/null"_s : QString());
+    QCOMPARE(monitor.exitStatus(), ending == SIGKILL ? QProcess::CrashExit : QProcess::NormalExit);
+    QCOMPARE(monitor.exitCode(), ending == SIGKILL ? SIGKILL : 0);
+    if (ending != SIGKILL) {
+        QCOMPARE(QFileInfo(link()).symLinkTarget(), replaced ? u"/dev/null"_s : QString());
+        return;
+    }
+    QVERIFY(QFileInfo(link()).isSymLink());
+    QVERIFY2(sendOnce(u"F0"_s).startsWith(u"Greska 201 - Port 3 ne postoji: virtuelni port"_s),
+             qPrintable(sendOnce(u"F0"_s)));
+    Monitor next({u"3"_s, u"--once"_s});
+    QTRY_VERIFY2_WITH_TIMEOUT(next.out().contains(u"-> /dev/pts/"_s), qPrintable(next.out()),
+                              kWaitMs);
+    QVERIFY2(next.out().contains(u"vorlagen-monitor: veza "_s + link() + u" je ostala"_s),
+             qPrintable(next.out()));
+    QCOMPARE(sendOnce(u"F0"_s), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(next.state(), QProcess::NotRunning, kWaitMs);
+    QVERIFY(!QFileInfo(link()).isSymLink());
+}
+
+// A program killed while it holds the port leaves the terminal's exclusive claim, which would
+// refuse every later open by an ordinary user; the monitor clears it once nobody holds the port.
+void tst_Monitor::clearsTheClaimOfAKilledProgram()
+{
+    Monitor monitor({u"3"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.out().contains(u"-> /dev/pts/"_s), kWaitMs);
+    QProcess send;
+    send.start(QStringLiteral(VORLAGEN_SEND), {u"-p3"_s, u"-t1000"_s, u"F0"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.out().contains(u"port otvoren"_s), kWaitMs);
+    send.kill();
+    QVERIFY(send.waitForFinished(kWaitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.out().contains(u"port zatvoren"_s), kWaitMs);
+    // Looked at once the monitor has seen the close: this open is one more to it.
+    const int terminal = ::open(QFile::encodeName(QFileInfo(link()).canonicalFilePath()),
+                                O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(terminal >= 0);
+    int exclusive = -1;
+    QCOMPARE(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
+    ::close(terminal);
+    QCOMPARE(exclusive, 0);
+    monitor.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, kWaitMs);
 }
 
 void tst_Monitor::refusesAndLeavesEverythingAsItWas_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("found"); // at com3 beforehand: "", "link" or "file"
+    QTest::addColumn<QString>("found"); // at com3 beforehand: "", "link", "file" or "monitor"
     QTest::addColumn<int>("exitCode");  // 2: a wrong call, 1: the link is not made
-    QTest::newRow("no number") << QStringList() << QString() << 2;
-    QTest::newRow("number out of range") << QStringList{u"0"_s} << QString() << 2;
-    QTest::newRow("someone else's link") << QStringList{u"3"_s} << u"link"_s << 1;
-    QTest::newRow("a plain file") << QStringList{u"3"_s} << u"file"_s << 1;
+    QTest::addColumn<QString>("message");
+    const QString help = u"Pomoc: vorlagen-monitor --help"_s;
+    QTest::newRow("no number") << QStringList() << QString() << 2 << help;
+    QTest::newRow("number out of range") << QStringList{u"0"_s} << QString() << 2 << help;
+    const QString taken = u"i nije veza monitora"_s;
+    QTest::newRow("someone else's link") << QStringList{u"3"_s} << u"link"_s << 1 << taken;
+    QTest::newRow("a plain file") << QStringList{u"3"_s} << u"file"_s << 1 << taken;
+    QTest::newRow("another monitor's port")
+        << QStringList{u"3"_s} << u"monitor"_s << 1 << u"vec radi drugi vorlagen-monitor"_s;
 }
 
 void tst_Monitor::refusesAndLeavesEverythingAsItWas()
@@ -127,6 +194,11 @@ void tst_Monitor::refusesAndLeavesEverythingAsItWas()
     QFETCH(QStringList, arguments);
     QFETCH(QString, found);
     QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    Monitor first(found == u"monitor"_s ? QStringList{u"3"_s} : QStringList{u"--version"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(found != u"monitor"_s || first.out().contains(u"-> /dev/pts/"_s),
+                             kWaitMs);
+    const QString firstLink = QFileInfo(link()).symLinkTarget();
     QFile plain(link());
     if (!found.isEmpty())
         QVERIFY(QDir().mkpath(PortMap::defaultLinkFolder()));
@@ -139,11 +211,14 @@ void tst_Monitor::refusesAndLeavesEverythingAsItWas()
     Monitor monitor(arguments);
     QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, kWaitMs);
     QCOMPARE(monitor.exitCode(), exitCode);
-    const QString message = exitCode == 2 ? u"Pomoc: vorlagen-monitor --help"_s : u"vec postoji"_s;
-    QVERIFY2(monitor.out().contains(message), qPrintable(monitor.out()));
+    // Its own name first: the message may share a terminal with others.
+    QVERIFY2(monitor.out().startsWith(u"vorlagen-monitor: "_s) && monitor.out().contains(message),
+             qPrintable(monitor.out()));
     QCOMPARE(QFileInfo::exists(PortMap::defaultLinkFolder()), !found.isEmpty());
-    QCOMPARE(QFileInfo(link()).symLinkTarget(), found == u"link"_s ? u"/dev/null"_s : QString());
+    QCOMPARE(QFileInfo(link()).symLinkTarget(), found == u"link"_s ? u"/dev/null"_s : firstLink);
     QCOMPARE(QFileInfo(link()).size(), found == u"file"_s ? 4 : 0);
+    first.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, kWaitMs);
 }
 
 QTEST_GUILESS_MAIN(tst_Monitor)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/version.h"
+#include "serial/operatortexts.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,9 +31,15 @@ void tst_Options::answersWithoutDisplayOrLock_data()
 
     const QString program = QStringLiteral(VORLAGEN_PROGRAM);
     const QString monitor = QStringLiteral(VORLAGEN_MONITOR);
+    const QString send = QStringLiteral(VORLAGEN_SEND);
+    const QString version = QLatin1String(kVorlagenVersion) + u'\n';
+    const QString sendHelp =
+        u"Upotreba: vorlagen-send [opcije] POVORKA\n   ili: vorlagen-send -l\n"_s;
     QTest::newRow("version") << program << QStringList{u"--version"_s} << 0
-                             << u"vorlagen "_s + QLatin1String(kVorlagenVersion) + u'\n'
-                             << QString();
+                             << u"vorlagen "_s + version << QString();
+    QTest::newRow("Qt's own options, one dash")
+        << program << QStringList{u"-platform"_s, u"offscreen"_s, u"-V"_s} << 0
+        << u"vorlagen "_s + version << QString();
     QTest::newRow("unknown option")
         << program << QStringList{u"--verzija"_s} << 2 << QString()
         << u"vorlagen: nepoznata opcija \"--verzija\"\nPomoc: vorlagen --help\n"_s;
@@ -39,6 +47,47 @@ void tst_Options::answersWithoutDisplayOrLock_data()
     QTest::newRow("monitor help, no port needed")
         << monitor << QStringList{u"-h"_s} << 0 << u"Upotreba: vorlagen-monitor [opcije] [N]\n"_s
         << QString();
+
+    // --help and --version answer whatever else the line holds.
+    QTest::newRow("help before an unknown option")
+        << send << QStringList{u"--help"_s, u"--bogus"_s} << 0 << sendHelp << QString();
+    QTest::newRow("help before a wrong value")
+        << send << QStringList{u"-h"_s, u"-p"_s, u"abc"_s} << 0 << sendHelp << QString();
+    QTest::newRow("version with an argument") << send << QStringList{u"--version"_s, u"extra"_s}
+                                              << 0 << u"vorlagen-send "_s + version << QString();
+    QTest::newRow("version after an unknown option")
+        << monitor << QStringList{u"--bogus"_s, u"-V"_s} << 0 << u"vorlagen-monitor "_s + version
+        << QString();
+
+    // Any other mistake: one line, the hint, exit 2.
+    const auto wrong = [](const char *name, const QString &program, const QStringList &arguments,
+                          const QString &what) {
+        const QString shown = QFileInfo(program).fileName();
+        QTest::newRow(name) << program << arguments << 2 << QString()
+                            << shown + u": "_s + what + u"\nPomoc: "_s + shown + u" --help\n"_s;
+    };
+    wrong("an abbreviation that fits two", send, {u"--p"_s, u"3"_s, u"F0"_s},
+          u"opcija \"--p\" nije jednoznacna (--port, --period)"_s);
+    wrong("a flag given a value", monitor, {u"--once=5"_s, u"3"_s},
+          u"opcija \"--once\" ne prima vrednost"_s);
+    wrong("a value missing at the end", send, {u"F0"_s, u"-p"_s},
+          u"opciji \"-p\" nedostaje vrednost"_s);
+    wrong("-v without --period", send, {u"-v"_s, u"F0"_s}, u"--verbose vazi samo uz --period"_s);
+    wrong("count without period", send, {u"-n5"_s, u"F0"_s}, u"--count vazi samo uz --period"_s);
+    wrong("rate is no number", send, {u"-bbrzo"_s, u"F0"_s},
+          u"--rate: brzina mora biti ceo pozitivan broj b/s, a zadato je \"brzo\""_s);
+    wrong("a device without a path", monitor, {u"--device="_s},
+          u"--device: putanja uredjaja je prazna"_s);
+
+    // Port numbers by the window's rule and in its words, before any device or link is touched.
+    wrong("port below one", send, {u"-p0"_s, u"F0"_s}, OperatorText::portBelowOne(0).description);
+    wrong("negative port", monitor, {u"--"_s, u"-1"_s}, OperatorText::portBelowOne(-1).description);
+    wrong("port out of range", send, {u"--port=40000"_s, u"F0"_s},
+          OperatorText::portOutOfRange(u"40000"_s).description);
+    wrong("monitor port out of range", monitor, {u"40000"_s},
+          OperatorText::portOutOfRange(u"40000"_s).description);
+    wrong("port no number, quoted short", send, {u"-p"_s, QString(100, u'x'), u"F0"_s},
+          u"Port \"xxxxxxxxxxxxxxxxxxxxx...\" nije ceo broj; upisite broj porta, npr. 1"_s);
 }
 
 void tst_Options::answersWithoutDisplayOrLock()

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
+#include "serial/operatortexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,13 +9,50 @@
 #include <QTest>
 
 #include <csignal>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <termios.h>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
 constexpr int kWaitMs = 20000; // a noisy CI; nothing here is a timing check
 
-// vorlagen-send as a script runs it, with a link folder of its own in which port 7 leads to a
-// pseudo-terminal.
+// A receiver that stopped reading: the terminal filled from the device side until it takes
+// nothing more. Raw first, as the program sets it (a later change of the settings would make
+// room), and a few refusals in a row (the line discipline makes room once after the first).
+// Gives how many bytes that took; reading again gets them first.
+qint64 stall(PseudoTerminal &device)
+{
+    device.stopReading();
+    const int fd = ::open(QFile::encodeName(device.path()).constData(),
+                          O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios raw{};
+    if (fd >= 0 && ::tcgetattr(fd, &raw) == 0) {
+        ::cfmakeraw(&raw);
+        ::tcsetattr(fd, TCSANOW, &raw);
+    }
+    const QByteArray block(4096, 'U');
+    qint64 total = 0;
+    for (int refused = 0; fd >= 0 && refused < 5;) {
+        const ssize_t n = ::write(fd, block.constData(), size_t(block.size()));
+        refused = n > 0 ? 0 : refused + 1;
+        total += n > 0 ? n : 0;
+        if (n <= 0)
+            QTest::qSleep(20);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return total;
+}
+
+} // namespace
+
+// vorlagen-send as a script runs it, with a link folder of its own: port 7 leads to a
+// pseudo-terminal, and port 9 is a virtual port whose monitor has ended while another process
+// (this test) holds a terminal at the descriptor its link names, as after a pid was reused.
 class tst_Send : public QObject
 {
     Q_OBJECT
@@ -25,6 +63,10 @@ private slots:
     void asAScriptSeesIt();
 
 private:
+    QString placed(QString text) const;
+    bool start(QProcess &send, const QStringList &arguments, const QString &how);
+    void drive(QProcess &send, const QString &how, QString &errors);
+
     std::unique_ptr<QTemporaryDir> m_config;
     std::unique_ptr<PseudoTerminal> m_device;
 };
@@ -37,77 +79,182 @@ void tst_Send::init()
         QSKIP("no pseudo-terminal to stand in for the port");
     QVERIFY(QDir(m_config->path()).mkpath(u"vorlagen"_s));
     QVERIFY(QFile::link(m_device->path(), m_config->filePath(u"vorlagen/com7"_s)));
+    QVERIFY(QFile::link(u"/proc/%1/fd/%2"_s.arg(::getpid()).arg(m_device->deviceSide()),
+                        m_config->filePath(u"vorlagen/com9"_s)));
+    QFile plain(m_config->filePath(u"plain"_s));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
 }
 
-// Exactly the bytes, in whole trains: once, K times, and until SIGINT ends it like STOP. A
-// refusal sends nothing; the exit code and stderr say what kind it was.
+// @dev: the pseudo-terminal, @config: the link folder's parent, @file: a plain file.
+QString tst_Send::placed(QString text) const
+{
+    return text.replace(u"@dev"_s, m_device->path())
+        .replace(u"@config"_s, m_config->path())
+        .replace(u"@file"_s, m_config->filePath(u"plain"_s));
+}
+
+// A whole train is "F0 0F 55 00 FF". `how` the run goes besides: "stall" (the receiver stopped
+// reading), then a signal once the line is held ("+INT") or once trains are counted ("+TERM");
+// "INT" after three trains; standard input left "open", a folder or "closed"; "as nobody" on a
+// device of group dialout or of root alone. The exit code and stderr say what happened.
 void tst_Send::asAScriptSeesIt_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("trains"); // -1: as many as went out before SIGINT
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("trains"); // that arrived; -1: as many as went out before the signal
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error"); // how stderr begins
+    QTest::addColumn<QString>("error"); // what stderr holds; "" for nothing
+    QTest::addColumn<QString>("out");   // what stdout holds
 
     const QString text = u"F0 0F 55 00 FF"_s;
+    const auto row = [](const char *name, const QStringList &arguments, const QString &how,
+                        int trains, int exitCode, const QString &error) -> QTestData & {
+        return QTest::newRow(name)
+               << arguments << QByteArray() << how << trains << exitCode << error << QString();
+    };
     QTest::newRow("once at any rate, from standard input")
         << QStringList{u"-p"_s, u"7"_s, u"-b"_s, u"250000"_s, u"-"_s} << text.toLatin1() + '\n'
-        << 1 << 0 << QString();
-    QTest::newRow("25 trains every 5 ms")
-        << QStringList{u"-p"_s, u"7"_s, u"-t"_s, u"5"_s, u"-n"_s, u"25"_s, text} << QByteArray()
-        << 25 << 0 << QString();
-    QTest::newRow("until SIGINT") << QStringList{u"-p"_s, u"7"_s, u"-t"_s, u"5"_s, text}
-                                  << QByteArray() << -1 << 0 << QString();
+        << QString() << 1 << 0 << QString() << QString();
+    row("getopt's forms, a count every second",
+        {u"-p7"_s, u"-b9600"_s, u"--per=5"_s, u"-vn3"_s, text}, QString(), 3, 0,
+        u"vorlagen-send: poslato povorki: 3, propusteno rokova: "_s);
+    row("until SIGINT, all delivered", {u"-p"_s, u"7"_s, u"-t"_s, u"5"_s, text}, u"INT"_s, -1, 0,
+        QString());
+    row("a device by its path", {u"--device=@dev"_s, text}, QString(), 1, 0, QString());
 
-    // No system has 30000 ports and no link names it: the port layer's own report.
-    QTest::newRow("missing port") << QStringList{u"-p"_s, u"30000"_s, u"F0"_s} << QByteArray() << 0
-                                  << 1 << u"vorlagen-send: Greska 201 - Port 30000 ne postoji"_s;
-    QTest::newRow("bad period") << QStringList{u"-p"_s, u"7"_s, u"-t"_s, u"sto"_s, u"F0"_s}
-                                << QByteArray() << 0 << 2
-                                << u"vorlagen-send: Perioda mora biti ceo broj"_s;
-    QTest::newRow("train too long")
-        << QStringList{u"-p"_s, u"7"_s, QStringList(1002, u"00"_s).join(u' ')} << QByteArray() << 0
-        << 2 << u"vorlagen-send: Povorka je preduga: tekst daje 1002 bajtova"_s;
-    QTest::newRow("port is no number") << QStringList{u"-p"_s, u"x"_s, u"F0"_s} << QByteArray() << 0
-                                       << 2 << u"vorlagen-send: --port:"_s;
-    QTest::newRow("rate is no number") << QStringList{u"-p"_s, u"7"_s, u"-b"_s, u"brzo"_s, u"F0"_s}
-                                       << QByteArray() << 0 << 2 << u"vorlagen-send: --rate:"_s;
-    QTest::newRow("count without period")
-        << QStringList{u"-p"_s, u"7"_s, u"-n"_s, u"5"_s, u"F0"_s} << QByteArray() << 0 << 2
-        << u"vorlagen-send: --count vazi samo uz"_s;
+    // Nothing arrives, and the status says so.
+    row("missing port", {u"-p"_s, u"30000"_s, u"F0"_s}, QString(), 0, 1,
+        u"vorlagen-send: Greska 201 - Port 30000 ne postoji"_s);
+    row("a stale virtual port is not followed", {u"-p"_s, u"9"_s, u"F0"_s}, QString(), 0, 1,
+        OperatorText::virtualPortEnded(9, u"@config/vorlagen/com9"_s).description);
+    row("a device that is a plain file", {u"-d"_s, u"@file"_s, u"F0"_s}, QString(), 0, 1,
+        u"Greska 204"_s);
+    row("stalled receiver", {u"-p"_s, u"7"_s, u"A1 A2 A3 A4"_s}, u"stall"_s, 0, 1,
+        u"vorlagen-send: 4 od 4 bajtova nije otislo na liniju"_s);
+    row("one SIGINT cuts a wait of minutes",
+        {u"-p7"_s, u"-b110"_s, QStringList(1001, u"A5"_s).join(u' ')}, u"stall+INT"_s, 0, 1,
+        u"1001 od 1001 bajtova nije otislo"_s);
+    row("SIGTERM ends a stalled repetition", {u"-p"_s, u"7"_s, u"-vt"_s, u"50"_s, text},
+        u"stall+TERM"_s, 0, 1, u" bajtova nije otislo na liniju"_s);
+    row("as nobody, a device of group dialout", {u"-d"_s, u"@dev"_s, u"F0"_s},
+        u"as nobody, dialout"_s, 0, 1,
+        u"Nema dozvole za pristup uredjaju @dev; dodajte korisnika u grupu dialout"_s);
+    row("as nobody, a device of root alone", {u"-d"_s, u"@dev"_s, u"F0"_s}, u"as nobody, root"_s, 0,
+        1, u"uredjaju @dev; uredjaj pripada korisniku root; pristup moze da odobri"_s);
+
+    // Standard input: read no further than a train can reach, and never taken as empty.
+    QTest::newRow("endless input is refused unread")
+        << QStringList{u"-p"_s, u"7"_s, u"-"_s} << QByteArray(65536, 'F') << u"open"_s << 0 << 2
+        << u"povorka sa standardnog ulaza je preduga"_s << QString();
+    row("input is a folder", {u"-p"_s, u"7"_s, u"-"_s}, u"folder"_s, 0, 2, u"to je folder"_s);
+    row("input is closed", {u"-p"_s, u"7"_s, u"-"_s}, u"closed"_s, 0, 2, u"zatvoren je"_s);
+    row("train too long", {u"-p"_s, u"7"_s, QStringList(1002, u"00"_s).join(u' ')}, QString(), 0, 2,
+        u"vorlagen-send: Povorka je preduga: tekst daje 1002 bajtova"_s);
+
+    QTest::newRow("the ports, with the link that found each; not the stale one")
+        << QStringList{u"--list"_s} << QByteArray() << u"list"_s << 0 << 0 << QString()
+        << u"7  @dev  (veza @config/vorlagen/com7)\n"_s;
+}
+
+// Through a shell where standard input is no pipe; as another user where the device's owner
+// counts (root may open anything).
+bool tst_Send::start(QProcess &send, const QStringList &arguments, const QString &how)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_CONFIG_HOME"_s, m_config->path());
+    send.setProcessEnvironment(environment);
+    if (how.startsWith(u"as nobody"_s)) {
+        const passwd *nobody = ::getpwnam("nobody");
+        const group *dialout = ::getgrnam("dialout");
+        const QByteArray device = QFile::encodeName(m_device->path());
+        const bool ofDialout = how.endsWith(u"dialout"_s);
+        if (::chown(device.constData(), 0, ofDialout ? dialout->gr_gid : 0) != 0 ||
+            ::chmod(device.constData(), ofDialout ? 0660 : 0600) != 0)
+            return false;
+        send.setChildProcessModifier([user = nobody->pw_uid, group = nobody->pw_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)
+                ::_exit(126);
+        });
+    }
+    const QString redirect = how == u"folder"_s   ? u" < /"_s
+                             : how == u"closed"_s ? u" <&-"_s
+                                                  : u""_s;
+    if (redirect.isEmpty())
+        send.start(QStringLiteral(VORLAGEN_SEND), arguments);
+    else
+        send.start(u"/bin/sh"_s, QStringList{u"-c"_s, u"exec \"$0\" \"$@\""_s + redirect,
+                                             QStringLiteral(VORLAGEN_SEND)} +
+                                     arguments);
+    return send.waitForStarted(kWaitMs);
+}
+
+// The signals of a row, each once the program has come so far.
+void tst_Send::drive(QProcess &send, const QString &how, QString &errors)
+{
+    const auto holdsDevice = [&] {
+        const QDir fds(u"/proc/%1/fd"_s.arg(send.processId()));
+        for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            if (QFile::symLinkTarget(fds.filePath(fd)) == m_device->path())
+                return true;
+        }
+        return false;
+    };
+    if (how == u"INT"_s) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_device->received().size() >= 15, kWaitMs);
+        ::kill(pid_t(send.processId()), SIGINT);
+    } else if (how == u"stall+INT"_s) {
+        QTRY_VERIFY_WITH_TIMEOUT(holdsDevice(), kWaitMs);
+        ::kill(pid_t(send.processId()), SIGINT);
+    } else if (how == u"stall+TERM"_s) {
+        QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromLocal8Bit(send.readAllStandardError()))
+                                     .contains(u"poslato povorki"_s),
+                                 kWaitMs);
+        ::kill(pid_t(send.processId()), SIGTERM);
+    }
 }
 
 void tst_Send::asAScriptSeesIt()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, input);
+    QFETCH(QString, how);
     QFETCH(int, trains);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    const QByteArray train("\xF0\x0F\x55\x00\xFF", 5);
+    QFETCH(QString, out);
+    if (how.startsWith(u"as nobody"_s) &&
+        (::getuid() != 0 || !::getgrnam("dialout") ||
+         QProcess::execute(u"runuser"_s, {u"-u"_s, u"nobody"_s, u"--"_s, u"test"_s, u"-x"_s,
+                                          QStringLiteral(VORLAGEN_SEND)}) != 0))
+        QSKIP("runs the program as nobody: needs root, the group dialout, and a build folder "
+              "that nobody may run from");
+    const qint64 stalled = how.startsWith(u"stall"_s) ? stall(*m_device) : 0;
     QProcess send;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"XDG_CONFIG_HOME"_s, m_config->path());
-    send.setProcessEnvironment(environment);
-    send.start(QStringLiteral(VORLAGEN_SEND), arguments);
-    QVERIFY(send.waitForStarted(kWaitMs));
-    if (!input.isEmpty()) {
+    for (QString &argument : arguments)
+        argument = placed(argument);
+    QVERIFY(start(send, arguments, how));
+    if (!input.isEmpty())
         send.write(input);
+    if (how != u"open"_s)
         send.closeWriteChannel();
-    }
-    if (trains < 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(m_device->received().size() >= 3 * train.size(), kWaitMs);
-        ::kill(pid_t(send.processId()), SIGINT);
-    }
+    QString errors;
+    drive(send, how, errors);
     QVERIFY(send.waitForFinished(kWaitMs));
     QCOMPARE(send.exitStatus(), QProcess::NormalExit);
     QCOMPARE(send.exitCode(), exitCode);
-    const QString errors = QString::fromLocal8Bit(send.readAllStandardError());
-    QVERIFY2(error.isEmpty() ? errors.isEmpty() : errors.startsWith(error), qPrintable(errors));
+    errors += QString::fromLocal8Bit(send.readAllStandardError());
+    QVERIFY2(error.isEmpty() ? errors.isEmpty() : errors.contains(placed(error)),
+             qPrintable(errors));
+    const QString output = QString::fromLocal8Bit(send.readAllStandardOutput());
+    QVERIFY2(output.contains(placed(out)) && !output.contains(u"com9"_s), qPrintable(output));
 
-    // Whatever the process handed over has arrived by the time it ended.
+    // Whatever the process handed over has arrived by the time it ended; after a stall, once
+    // the receiver reads again.
+    m_device->startReading();
     QTRY_COMPARE_WITH_TIMEOUT(m_device->unread(), 0, kWaitMs);
-    const QByteArray received = m_device->received();
+    const QByteArray received = m_device->received().mid(stalled);
+    const QByteArray train("\xF0\x0F\x55\x00\xFF", 5);
     if (trains >= 0)
         QCOMPARE(received.size(), trains * train.size());
     QCOMPARE(received, train.repeated(received.size() / train.size()));

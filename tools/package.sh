@@ -36,11 +36,13 @@ echo "lintian: bez gresaka i upozorenja"
 contents=$(mktemp -d)
 trap 'rm -rf "$contents"' EXIT
 dpkg-deb -x "$deb" "$contents"
-appstreamcli validate --no-net "$contents"/usr/share/metainfo/*.metainfo.xml
+appstreamcli validate --pedantic --no-net "$contents"/usr/share/metainfo/*.metainfo.xml
 
 version=$(dpkg-deb -f "$deb" Version)
 for program in $(ls "$contents/usr/bin"); do
     [ -f "$contents/usr/share/man/man1/$program.1.gz" ] || { echo "nema man stranice za $program" >&2; exit 1; }
+    [ -f "$contents/usr/share/bash-completion/completions/$program" ] ||
+        { echo "nema dopune za bash za $program" >&2; exit 1; }
     zcat "$contents/usr/share/man/man1/$program.1.gz" | grep -q "\"vorlagen $version\"" ||
         { echo "man stranica $program ne nosi verziju $version" >&2; exit 1; }
     # The packaged program itself, not the build's: it must run from the package's own paths.

@@ -14,7 +14,7 @@ cmake --build build/release --target vorlagen-screenshot vorlagen-monitor
 
 config=$(mktemp -d)
 trap 'kill "$monitor" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$config"' EXIT
-XDG_CONFIG_HOME="$config" build/release/tools/vorlagen-monitor 1 >/dev/null &
+XDG_CONFIG_HOME="$config" build/release/cli/vorlagen-monitor 1 >/dev/null &
 monitor=$!
 for _ in $(seq 50); do [ -L "$config/vorlagen/com1" ] && break; sleep 0.1; done
 XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=offscreen \

@@ -11,7 +11,7 @@ set -euo pipefail
 build=$(cd "${1:?usage: tools/startstop.sh BUILD_DIR [N]}" && pwd)
 runs=${2:-200}
 driver=$build/tests/vorlagen-startup-driver
-monitor=$build/tools/vorlagen-monitor
+monitor=$build/cli/vorlagen-monitor
 [ -x "$driver" ] && [ -x "$monitor" ] || { echo "build $driver and $monitor first" >&2; exit 2; }
 
 work=$(mktemp -d)

@@ -60,7 +60,7 @@ for program in vorlagen vorlagen-send; do
 done
 
 version=$(sed -n 's/^project(vorlagen VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-for res in app/CMakeFiles/vorlagen.dir/vorlagen.rc.res tools/CMakeFiles/vorlagen-send.dir/vorlagen-send.rc.res; do
+for res in app/CMakeFiles/vorlagen.dir/vorlagen.rc.res cli/CMakeFiles/vorlagen-send.dir/vorlagen-send.rc.res; do
     # The resource compiler's own command, without what the target waits for (the C++ objects).
     command=$(ninja -C "$build" -t commands "$res" | tail -1)
     [[ "$command" == *windres* ]] || fail "$res: no windres rule"

@@ -15,13 +15,13 @@ moc=/usr/lib/qt6/libexec/moc
 
 # The tests that tests/CMakeLists.txt builds on Unix only (pseudo-terminals, processes, the
 # Wine driver). Every other tests/*.cpp is built on Windows too, so it is compiled here.
-unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp tst_monitor.cpp tst_options.cpp
+unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp ioctlrecorder.cpp tst_monitor.cpp tst_options.cpp
            tst_endtoend.cpp tst_send.cpp wine_driver.cpp)
 
 shopt -s nullglob
 sources=()
-for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp texts/*.cpp tools/screenshot.cpp tools/send.cpp tests/*.cpp; do
-    [[ "$f" == serial/nativeline_unix.cpp ]] && continue
+for f in app/*.cpp cli/*.cpp train/*.cpp serial/*.cpp texts/*.cpp tools/screenshot.cpp tests/*.cpp; do
+    [[ "$f" == serial/nativeline_unix.cpp || "$f" == cli/monitor* ]] && continue
     [[ " ${unix_only[*]} " == *" ${f#tests/} "* ]] && continue
     sources+=("$f")
 done

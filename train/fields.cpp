@@ -2,6 +2,7 @@
 #include "train/fields.h"
 
 #include "serial/commcontrol.h"
+#include "serial/operatortexts.h"
 
 #include <QRegularExpression>
 
@@ -37,6 +38,17 @@ std::optional<qint16> toInteger16(const QString &text)
 bool isWholeNumber(const QString &text)
 {
     return wholeNumber().match(text).hasMatch();
+}
+
+std::optional<PortFailure> portRefusal(const QString &text)
+{
+    const auto number = toInteger16(text);
+    if (!number)
+        return isWholeNumber(text) ? OperatorText::portOutOfRange(text)
+                                   : OperatorText::portNotANumber(text);
+    if (*number < 1)
+        return OperatorText::portBelowOne(*number);
+    return std::nullopt;
 }
 
 QString settingsText(const QString &rateText)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "serial/portfailure.h"
 #include "train/decoder.h"
 
 #include <QString>
@@ -18,6 +19,11 @@ std::optional<qint16> toInteger16(const QString &text);
 // Whether the text has the form of a whole number at all, whatever its size: tells a number
 // out of range from text that is no number.
 bool isWholeNumber(const QString &text);
+
+// "Port:" as the set-up takes it: nothing when it goes on to look for the port, otherwise the
+// failure it reports for the text (no number, out of range, below 1) before any device is
+// touched. The command-line programs refuse their port numbers by the same rule.
+std::optional<PortFailure> portRefusal(const QString &text);
 
 // The port settings the set-up builds from the "b/s:" text: the text followed by ",n,8,1".
 QString settingsText(const QString &rateText);

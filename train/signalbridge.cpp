@@ -209,6 +209,13 @@ bool SignalBridge::hurried()
     return hurry.load();
 }
 
+SerialLines::Urgency SignalBridge::urgency()
+{
+    if (hurry.load())
+        return SerialLines::Urgency::Now;
+    return ending.load() ? SerialLines::Urgency::Soon : SerialLines::Urgency::None;
+}
+
 void SignalBridge::readRequests()
 {
 #ifndef Q_OS_WIN

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "serial/seriallines.h"
+
 #include <QObject>
 
 class QSocketNotifier;
@@ -37,6 +39,9 @@ public:
     static void endBegun();
     // A SIGTERM or SIGINT came while the end was under way. Any thread may ask.
     static bool hurried();
+    // The same as the line owner's end reads it: Soon once the end is under way, Now once
+    // hurried.
+    static SerialLines::Urgency urgency();
 
 signals:
     // The signal's number (Windows: the console event's).

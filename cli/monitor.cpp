@@ -1,0 +1,413 @@
+// SPDX-License-Identifier: MIT
+// vorlagen-monitor N: a virtual serial port to try the program without hardware. It makes a
+// pseudo-terminal, links it as com<N> in the folder where the program looks for port links, and
+// prints every train that arrives with its time, its bytes, the measured period and its jitter.
+//
+// A train is the bytes that arrive without a pause of more than the gap (--gap, in ms). The
+// monitor keeps the terminal's other end open itself, so that a program that closes the port
+// right after a write ("Jednom") loses nothing; it notices the program's opens and closes
+// through inotify instead, and clears the exclusive claim a program that was killed left on the
+// terminal. It runs until Ctrl+C, Ctrl+\, SIGTERM or SIGHUP, until its output is gone (a pipe
+// whose reader ended), or with --once until the program has closed the port for the first time
+// (after "Jednom", or at "STOP"). Every way it removes the link, while it is still its own; a
+// link left by kill -9 counts as ended for everyone (cli/monitorlink.h).
+//
+// vorlagen-monitor --device PATH [--rate BPS] listens on a real serial device instead: with the
+// TX of the port the program sends on wired to this device's RX, it shows the real line.
+
+#include "cli/monitorline.h"
+#include "cli/monitorlink.h"
+#include "cli/monitoroptions.h"
+#include "cli/monitortrains.h"
+#include "serial/portmap.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Every message starts with the program's name: it may share a terminal with others.
+void complain(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void complain(const char *format, ...)
+{
+    std::fputs("vorlagen-monitor: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+}
+
+std::string readLink(const std::string &path)
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, size_t(n)) : std::string();
+}
+
+class Monitor
+{
+public:
+    explicit Monitor(MonitorOptions options)
+        : m_options(std::move(options))
+        , m_trains(m_options.all)
+    {}
+    ~Monitor() { cleanUp(); }
+
+    int run();
+
+private:
+    bool start();
+    int watch();
+    bool openTerminal();
+    bool makeLink();
+    bool openDevice();
+    void cleanUp();
+    int ending(int exitCode);
+    void readBytes(double now);
+    void readEvents();
+    void finishTrain();
+    void printSeries();
+    void portClosed();
+    void sampleSettings();
+    void say(const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+    MonitorOptions m_options;
+    int m_master = -1;
+    int m_slave = -1;
+    int m_events = -1;
+    int m_signals = -1;
+    std::string m_slaveName;
+    MonitorLink m_link;
+
+    std::string m_ownSettings; // ours, also what the program's close restores
+    std::string m_settings;    // the program's, as last seen during this opening
+    TrainLog m_trains;
+    int m_openers = 0;
+    bool m_closePending = false; // closed, but bytes of the last write may still be coming
+    bool m_stop = false;
+    int m_endSignal = 0;
+    int m_outputError = 0; // why standard output took no more
+};
+
+// The lines go out at once (a pipe would hold them back); once the output is gone, the monitor
+// has no more use and ends.
+void Monitor::say(const char *format, ...)
+{
+    if (m_outputError != 0)
+        return;
+    va_list args;
+    va_start(args, format);
+    const int written = std::vprintf(format, args);
+    va_end(args);
+    if (written < 0 || std::fflush(stdout) != 0)
+        m_outputError = errno != 0 ? errno : EIO;
+}
+
+bool Monitor::openTerminal()
+{
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+        complain("pseudo-terminal nije napravljen (%s)", std::strerror(errno));
+        return false;
+    }
+    char name[256];
+    if (ptsname_r(m_master, name, sizeof name) != 0) {
+        complain("ime pseudo-terminala nije dostupno (%s)", std::strerror(errno));
+        return false;
+    }
+    m_slaveName = name;
+    // Held open for the whole run: the program's close then never cuts off bytes still on
+    // their way, and the master never reports a hang-up between the program's opens.
+    m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slave < 0) {
+        complain("%s se ne otvara (%s)", name, std::strerror(errno));
+        return false;
+    }
+    // Raw, so that bytes pass unchanged even before the program sets the port up.
+    termios settings{};
+    tcgetattr(m_slave, &settings);
+    cfmakeraw(&settings);
+    // At 0 b/s, a rate no program runs a port at: settings that differ are the program's.
+    cfsetspeed(&settings, B0);
+    tcsetattr(m_slave, TCSANOW, &settings);
+    m_ownSettings = lineSettings(m_slave);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+
+    m_events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_events >= 0 &&
+        inotify_add_watch(m_events, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        close(m_events);
+        m_events = -1;
+    }
+    if (m_events < 0)
+        complain("napomena: otvaranje i zatvaranje porta se ne prati (%s)", std::strerror(errno));
+    return true;
+}
+
+bool Monitor::makeLink()
+{
+    const QString folder = PortMap::defaultLinkFolder();
+    if (!QDir().mkpath(folder)) {
+        complain("folder %s se ne moze napraviti", qPrintable(folder));
+        return false;
+    }
+    const std::string path =
+        QFile::encodeName(QDir(folder).filePath(QStringLiteral("com%1").arg(m_options.number)))
+            .toStdString();
+    switch (m_link.make(path, m_slave)) {
+    case MonitorLink::Made::New:
+        return true;
+    case MonitorLink::Made::Replaced:
+        complain("veza %s je ostala iza monitora koji vise ne radi; zamenjena je", path.c_str());
+        return true;
+    case MonitorLink::Made::Monitored:
+        complain("za port %d vec radi drugi vorlagen-monitor (veza %s); izaberite drugi broj "
+                 "porta",
+                 m_options.number, path.c_str());
+        return false;
+    case MonitorLink::Made::Occupied: {
+        const std::string target = readLink(path);
+        complain("%s vec postoji%s%s i nije veza monitora; ne menjam je.\n"
+                 "Ako je ostala od ranije, obrisite je (rm %s) ili izaberite drugi broj porta.",
+                 path.c_str(), target.empty() ? "" : " -> ", target.c_str(), path.c_str());
+        return false;
+    }
+    case MonitorLink::Made::Failed:
+        break;
+    }
+    complain("veza %s se ne moze napraviti (%s)", path.c_str(), std::strerror(m_link.error()));
+    return false;
+}
+
+// Listening on a real device: its RX carries what the program sends on another port's TX.
+bool Monitor::openDevice()
+{
+    const char *path = m_options.device.c_str();
+    m_master = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0) {
+        complain("%s se ne otvara (%s)", path, std::strerror(errno));
+        return false;
+    }
+    if (!isatty(m_master)) {
+        complain("%s nije serijski port", path);
+        return false;
+    }
+    if (!setLine(m_master, m_options.rate)) {
+        complain("%s ne prima brzinu %ld b/s (8N1)", path, m_options.rate);
+        return false;
+    }
+    tcflush(m_master, TCIFLUSH); // what arrived before we listened belongs to nobody's train
+    return true;
+}
+
+void Monitor::cleanUp()
+{
+    // First, so that no way out leaves it behind.
+    const bool removed = m_link.remove();
+    if (removed)
+        say("Veza %s uklonjena\n", m_link.path().c_str());
+    for (int *fd : {&m_signals, &m_events, &m_slave, &m_master}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
+}
+
+void Monitor::readBytes(double now)
+{
+    unsigned char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        m_trains.add(buffer, size_t(n), now);
+    }
+}
+
+void Monitor::finishTrain()
+{
+    const std::string line = m_trains.finishTrain();
+    if (!line.empty())
+        say("%s\n", line.c_str());
+}
+
+void Monitor::printSeries()
+{
+    const std::string line = m_trains.finishSeries();
+    if (!line.empty())
+        say("%s\n", line.c_str());
+}
+
+// The terminal tells nobody when its settings change, and the program's close puts ours back:
+// they are read at every wake-up, and one opening that is over before the monitor wakes shows
+// its bytes without its settings.
+void Monitor::sampleSettings()
+{
+    if (m_slave < 0)
+        return; // a real device: the settings are ours
+    const std::string settings = lineSettings(m_slave);
+    if (settings != m_ownSettings && settings != m_settings) {
+        m_settings = settings;
+        say("Port podesen: %s\n", settings.c_str());
+    }
+}
+
+void Monitor::portClosed()
+{
+    finishTrain();
+    m_closePending = false;
+    m_settings.clear();
+    say("%s  port zatvoren\n", wallClock().c_str());
+    printSeries();
+    m_stop = m_options.once;
+}
+
+void Monitor::readEvents()
+{
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(m_events, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            at += ssize_t(sizeof(inotify_event)) + ssize_t(event->len);
+            if (m_stop)
+                continue;
+            if (event->mask & IN_OPEN) {
+                if (m_closePending)
+                    portClosed(); // reopened at once: the earlier opening is over all the same
+                if (!m_stop && m_openers++ == 0)
+                    say("%s  port otvoren\n", wallClock().c_str());
+            } else if ((event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && m_openers > 0 &&
+                       --m_openers == 0) {
+                m_closePending = true;
+                // Nobody holds the port now. A program that was killed did not give up its
+                // exclusive claim, which would refuse every later open until the terminal ends.
+                ::ioctl(m_slave, TIOCNXCL);
+            }
+        }
+    }
+}
+
+bool Monitor::start()
+{
+    if (!m_options.device.empty()) {
+        if (!openDevice())
+            return false;
+        say("Slusam %s: %s. Kraj: Ctrl+C\n", m_options.device.c_str(),
+            lineSettings(m_master).c_str());
+        return true;
+    }
+    if (!openTerminal() || !makeLink())
+        return false;
+    say("Port %d: %s -> %s\n", m_options.number, m_link.path().c_str(), m_slaveName.c_str());
+    say("U programu upisite Port: %d i posaljite povorku. Kraj: Ctrl+C%s\n", m_options.number,
+        m_options.once ? " ili kada program zatvori port" : "");
+    return true;
+}
+
+int Monitor::watch()
+{
+    const double gap = m_options.gapMs / 1000.0;
+    while (!m_stop && m_outputError == 0) {
+        pollfd fds[3] = {{m_master, POLLIN, 0}, {m_events, POLLIN, 0}, {m_signals, POLLIN, 0}};
+        const bool waiting = m_trains.pending() || m_closePending;
+        const int ready = poll(fds, 3, waiting ? m_options.gapMs : -1);
+        if (ready < 0 && errno != EINTR) {
+            complain("%s", std::strerror(errno));
+            return 1;
+        }
+        const double now = secondsNow();
+        if (fds[2].revents & POLLIN) {
+            signalfd_siginfo signal{};
+            if (read(m_signals, &signal, sizeof signal) == ssize_t(sizeof signal))
+                m_endSignal = int(signal.ssi_signo);
+            readBytes(now);
+            finishTrain();
+            return 0;
+        }
+        // Events first, so that an open reads before the bytes that follow it.
+        if (fds[1].revents & POLLIN)
+            readEvents();
+        sampleSettings();
+        if (fds[0].revents & POLLIN)
+            readBytes(now);
+        // Only a real device hangs up here (the pseudo-terminal's other side stays ours).
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            finishTrain();
+            complain("%s je nestao ili se prekinuo", m_options.device.c_str());
+            return 1;
+        }
+        if (m_trains.pending() && now - m_trains.lastByte() >= gap)
+            finishTrain();
+        // Nothing came for a gap after the close: everything of that opening is in.
+        if (m_closePending && !m_trains.pending() && ready == 0)
+            portClosed();
+    }
+    return 0;
+}
+
+// A reader that went away (`| head`) ends the monitor as it ends any program in a pipe, by
+// SIGPIPE, once the link is gone (unless whoever started it ignores SIGPIPE: then, as for any
+// other write error, it says so and ends with 1).
+int Monitor::ending(int exitCode)
+{
+    struct sigaction pipe = {};
+    ::sigaction(SIGPIPE, nullptr, &pipe);
+    if ((m_endSignal == SIGPIPE || m_outputError == EPIPE) && pipe.sa_handler == SIG_DFL) {
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        sigprocmask(SIG_UNBLOCK, &pipeSignal, nullptr);
+        std::raise(SIGPIPE);
+    }
+    if (m_outputError != 0) {
+        complain("ispis nije uspeo (%s)", std::strerror(m_outputError));
+        return 1;
+    }
+    return exitCode;
+}
+
+int Monitor::run()
+{
+    // Every request to end, a lost reader included, comes through the loop, so that the link
+    // goes with the monitor.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
+        sigaddset(&stopSignals, signal);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    m_signals = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    const int exitCode = start() ? watch() : 1;
+    printSeries();
+    cleanUp();
+    return ending(exitCode);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    MonitorOptions options;
+    if (const auto exitCode = parseMonitorOptions(argc, argv, options))
+        return *exitCode;
+    Monitor monitor(options);
+    return monitor.run();
+}
