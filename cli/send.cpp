@@ -169,6 +169,12 @@ int run(const SendOptions &options)
     Engine engine(std::move(parts), panel, errors);
     TrainSender &sender = engine.sender();
     senderOf = &sender;
+    // Windows ends a session by ending the process as soon as this returns: the end in order
+    // runs inside it (a repetition's event loop hears it; a single send's wait does not).
+    QObject::connect(&signalBridge, &SignalBridge::sessionEnding, &signalBridge, [&] {
+        sender.cmdStop_Click();
+        lines.finish(SerialLines::kExitGrace, &SignalBridge::urgency);
+    });
 
     // As the window loads: RTS off, DTR on; then the boxes as the options set them.
     sender.Form_Load();

@@ -2,13 +2,16 @@
 #include "cli/sendoptions.h"
 
 #include "cli/commandline.h"
+#include "cli/pulseplan.h"
 #include "serial/operatortexts.h"
+#include "texts/pulses.h"
 #include "train/decoder.h"
 #include "train/fields.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -112,6 +115,28 @@ std::vector<Rule> rules()
         {Option({u"n"_s, u"count"_s}, u"uz --period: zavrsi posle K povorki (inace do Ctrl+C)"_s,
                 u"K"_s),
          count},
+        {Option(u"pulses"_s, OperatorText::pulsesOptionHelp(), u"IMPULSI"_s),
+         [](const QString &value, SendOptions &options) -> Refusal {
+             options.pulses = value;
+             return std::nullopt;
+         }},
+        {Option(u"standard-rates"_s,
+                OperatorText::standardRatesOptionHelp(std::cbegin(Fields::kStandardBitRates)[0],
+                                                      std::crbegin(Fields::kStandardBitRates)[0])),
+         [](const QString &, SendOptions &options) -> Refusal {
+             options.standardRates = true;
+             return std::nullopt;
+         }},
+        {Option(u"tolerance"_s, OperatorText::toleranceOptionHelp(), u"PCT"_s),
+         [](const QString &value, SendOptions &options) -> Refusal {
+             options.tolerance = value;
+             return std::nullopt;
+         }},
+        {Option(u"plan"_s, OperatorText::planOptionHelp()),
+         [](const QString &, SendOptions &options) -> Refusal {
+             options.plan = true;
+             return std::nullopt;
+         }},
         {Option({u"v"_s, u"verbose"_s},
                 u"uz --period: svake sekunde ispisi poslate povorke i propustene rokove"_s),
          [](const QString &, SendOptions &options) -> Refusal {
@@ -134,6 +159,31 @@ std::optional<QString> mismatch(const CommandLine &command, const SendOptions &o
         return u"uz periodu 0 nijedna povorka ne odlazi, pa se --count nikad ne bi dostigao"_s;
     if (options.verbose && !options.periodMs)
         return u"--verbose vazi samo uz --period"_s;
+    const bool pulses = command.isSet(u"pulses"_s);
+    if (pulses && !command.positional().isEmpty())
+        return u"--pulses daje povorku; ne zadaje se i POVORKA"_s;
+    if (pulses && command.isSet(u"rate"_s))
+        return u"--pulses bira brzinu; ne zadaje se i --rate"_s;
+    if (!pulses && (options.standardRates || options.tolerance || options.plan))
+        return u"--standard-rates, --tolerance i --plan vaze samo uz --pulses"_s;
+    if (!pulses && !options.list && command.positional().isEmpty())
+        return u"nedostaje argument POVORKA (ili --pulses)"_s;
+    return std::nullopt;
+}
+
+// The rate and the train from the pulses; gives the message that refuses the pattern.
+std::optional<QString> designTrain(SendOptions &options)
+{
+    const PulsesAnswer answer = answerPulses(
+        {options.pulses, options.standardRates, options.tolerance, options.periodMs.has_value()});
+    if (!answer.ok())
+        return answer.refusal;
+    options.rate = answer.rateText;
+    options.train = answer.trainText;
+    if (options.plan) {
+        const QByteArray plan = answer.plan.toLocal8Bit();
+        std::fwrite(plan.constData(), 1, size_t(plan.size()), stdout);
+    }
     return std::nullopt;
 }
 
@@ -175,7 +225,8 @@ std::optional<int> parseSendOptions(int argc, char **argv, SendOptions &options)
     command.addPositional(u"POVORKA"_s,
                           u"bajtovi kao dvocifreni heksadecimalni brojevi, npr. \"F0 F0 F0\" "
                           "(ista pravila kao polje \"Podaci za slanje\"); - cita povorku sa "
-                          "standardnog ulaza"_s);
+                          "standardnog ulaza; izostaje uz --pulses"_s,
+                          CommandLine::Need::Optional);
     const std::vector<Rule> table = rules();
     for (const Rule &rule : table)
         command.addOption(rule.option);
@@ -198,6 +249,11 @@ std::optional<int> parseSendOptions(int argc, char **argv, SendOptions &options)
         return command.usageError(*refused);
     if (options.list)
         return std::nullopt;
+    if (!options.pulses.isEmpty() || command.isSet(u"pulses"_s)) {
+        if (const auto refused = designTrain(options))
+            return command.usageError(*refused);
+        return options.plan ? std::optional<int>(0) : std::nullopt; // --plan opens no port
+    }
 
     const QString train = command.positional().at(0);
     options.train = train;

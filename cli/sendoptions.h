@@ -19,6 +19,11 @@ struct SendOptions
     bool rts = false;
     bool verbose = false;
     bool list = false; // only list the ports
+    // The train from the pulses the line must carry (--pulses), with the designer's choices.
+    QString pulses;
+    bool standardRates = false;
+    std::optional<QString> tolerance;
+    bool plan = false; // only print the design
 };
 
 // Reads the command line (and the train from standard input for "-") into `options`; gives the

@@ -10,16 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+// The kernel's termios2 (the rate a line runs at) clashes with <termios.h>: ioctl() alone here.
+#include <asm/termbits.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
 struct Call
 {
-    enum Argument { None, Value, PointerToInt };
+    enum Argument { None, Value, PointerToInt, OutputRate };
     unsigned long request;
     const char *name;
     Argument argument;
@@ -35,6 +36,7 @@ constexpr Call kCalls[] = {
     {TIOCMBIS, "TIOCMBIS", Call::PointerToInt},
     {TIOCMBIC, "TIOCMBIC", Call::PointerToInt},
     {TIOCMSET, "TIOCMSET", Call::PointerToInt},
+    {TCSETS2, "TCSETS2", Call::OutputRate},
 };
 
 void record(int fd, const Call &call, long argument, long result)
@@ -75,6 +77,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
             value = long(reinterpret_cast<intptr_t>(argument));
         else if (call.argument == Call::PointerToInt && argument)
             value = *static_cast<const int *>(argument);
+        else if (call.argument == Call::OutputRate && argument)
+            value = long(static_cast<const termios2 *>(argument)->c_ospeed);
         record(fd, call, value, result);
     }
     errno = saved;

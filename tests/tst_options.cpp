@@ -34,7 +34,7 @@ void tst_Options::answersWithoutDisplayOrLock_data()
     const QString send = QStringLiteral(VORLAGEN_SEND);
     const QString version = QLatin1String(kVorlagenVersion) + u'\n';
     const QString sendHelp =
-        u"Upotreba: vorlagen-send [opcije] POVORKA\n   ili: vorlagen-send -l\n"_s;
+        u"Upotreba: vorlagen-send [opcije] [POVORKA]\n   ili: vorlagen-send -l\n"_s;
     QTest::newRow("version") << program << QStringList{u"--version"_s} << 0
                              << u"vorlagen "_s + version << QString();
     QTest::newRow("Qt's own options, one dash")
@@ -67,7 +67,7 @@ void tst_Options::answersWithoutDisplayOrLock_data()
                             << shown + u": "_s + what + u"\nPomoc: "_s + shown + u" --help\n"_s;
     };
     wrong("an abbreviation that fits two", send, {u"--p"_s, u"3"_s, u"F0"_s},
-          u"opcija \"--p\" nije jednoznacna (--port, --period)"_s);
+          u"opcija \"--p\" nije jednoznacna (--port, --period, --pulses, --plan)"_s);
     wrong("a flag given a value", monitor, {u"--once=5"_s, u"3"_s},
           u"opcija \"--once\" ne prima vrednost"_s);
     wrong("a value missing at the end", send, {u"F0"_s, u"-p"_s},

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
 #include "serial/operatortexts.h"
+#include "train/waveform.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,6 +62,8 @@ private slots:
     void init();
     void asAScriptSeesIt_data();
     void asAScriptSeesIt();
+    void whatTheLineCarries_data();
+    void whatTheLineCarries();
 
 private:
     QString placed(QString text) const;
@@ -258,6 +261,77 @@ void tst_Send::asAScriptSeesIt()
     if (trains >= 0)
         QCOMPARE(received.size(), trains * train.size());
     QCOMPARE(received, train.repeated(received.size() / train.size()));
+}
+
+void tst_Send::whatTheLineCarries_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("modem");   // the modem line calls on the device, in order
+    QTest::addColumn<QList<double>>("lows");  // in us: the low pulses the train puts on the line
+    QTest::addColumn<QList<double>>("highs"); // and the high ones between them
+    QTest::newRow("DTR off, RTS on")
+        << QStringList{u"--dtr=off"_s, u"--rts=on"_s, u"F0"_s}
+        << QStringList{u"TIOCMBIC 2"_s, u"TIOCMBIS 4"_s} << QList<double>{5.0 / 115200 * 1e6}
+        << QList<double>{}; // F0: start + four 0 bits
+    QTest::newRow("one low pulse of 100 us") << QStringList{u"--pulses=L100us"_s} << QStringList()
+                                             << QList<double>{100} << QList<double>{};
+    QTest::newRow("five alternating 52 us pulses")
+        << QStringList{u"--pulses"_s, u"L52us H52us L52us H52us L52us"_s} << QStringList()
+        << QList<double>{52, 52, 52} << QList<double>{52, 52};
+}
+
+// What reached the device as the kernel saw it (the calls recorded by a preloaded ioctl()): the
+// modem lines as the options say, and a train whose 8N1 frames, at the rate set on the device,
+// make exactly the pulses asked for (within 1 %) and nothing else low.
+void tst_Send::whatTheLineCarries()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, modem);
+    QFETCH(QList<double>, lows);
+    QFETCH(QList<double>, highs);
+    const QString log = m_config->filePath(u"ioctl.log"_s);
+    QProcess send;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"LD_PRELOAD"_s, QStringLiteral(VORLAGEN_IOCTL_RECORDER));
+    environment.insert(u"VORLAGEN_IOCTL_LOG"_s, log);
+    // The recorder is no sanitizer runtime, and is loaded first.
+    environment.insert(u"ASAN_OPTIONS"_s,
+                       environment.value(u"ASAN_OPTIONS"_s) + u":verify_asan_link_order=0"_s);
+    send.setProcessEnvironment(environment);
+    send.start(QStringLiteral(VORLAGEN_SEND),
+               QStringList{u"--device"_s, m_device->path()} + arguments);
+    QVERIFY(send.waitForFinished(kWaitMs));
+    QCOMPARE(send.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_device->unread(), 0, kWaitMs);
+
+    QFile calls(log);
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QStringList seen;
+    double rate = 0;
+    for (const QByteArray &line : calls.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 4 || fields[0] != QFile::encodeName(m_device->path()))
+            continue;
+        if (fields[1] == "TCSETS2")
+            rate = fields[2].toDouble();
+        else if (fields[1].startsWith("TIOCMBI"))
+            seen << QString::fromLatin1(fields[1] + ' ' + fields[2]);
+    }
+    if (!modem.isEmpty())
+        QCOMPARE(seen, modem);
+    QVERIFY(rate > 0);
+    QList<double> low, high;
+    for (const LineRun &run : lineRuns(m_device->received()))
+        (run.level ? high : low) << run.bits / rate * 1e6;
+    high.removeLast(); // the stop bits the train ends with, then idle line
+    if (highs.isEmpty())
+        high.clear();
+    QCOMPARE(low.size(), lows.size());
+    QCOMPARE(high.size(), highs.size());
+    for (qsizetype i = 0; i < lows.size(); ++i)
+        QVERIFY2(qAbs(low[i] - lows[i]) <= lows[i] / 100, qPrintable(QString::number(low[i])));
+    for (qsizetype i = 0; i < highs.size(); ++i)
+        QVERIFY2(qAbs(high[i] - highs[i]) <= highs[i] / 100, qPrintable(QString::number(high[i])));
 }
 
 QTEST_GUILESS_MAIN(tst_Send)
