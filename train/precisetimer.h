@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "train/rtlock.h"
 #include "train/traintimer.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 // The real window timer. A thread of its own sleeps to absolute deadlines (start + k x interval)
@@ -18,7 +17,9 @@
 // Locking: the timer's own mutex is never held while the handler runs, so a handler may take a
 // lock of its owner and then ask isCurrent(); the owner in turn may hold that lock while it calls
 // setInterval/setEnabled. Only setTickHandler must not be called under a lock the handler takes,
-// since it waits for a running tick.
+// since it waits for a running tick. The mutex inherits priority (a command holding it is lent
+// the thread's real-time priority), and what a tick reads of the schedule (isCurrent, interval,
+// isEnabled, the missed count) needs no lock at all.
 class PreciseTimer : public TrainTimer
 {
 public:
@@ -67,18 +68,21 @@ private:
         return m_enabled && m_interval > 0 && m_handler && m_replacing == 0;
     }
     void restartLocked();
+    void waitLocked(std::unique_lock<RtMutex> &lock, quint32 seen, Clock::time_point until);
+    void tickLocked(std::unique_lock<RtMutex> &lock);
     Clock::time_point now() const { return m_manualClock ? m_manualClock() : Clock::now(); }
     void run();
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
+    mutable RtMutex m_mutex;
+    Doorbell m_bell;    // commands, the end and a moved test clock wake the thread
+    RtCondition m_idle; // a tick ended
     TickHandler m_handler;
     bool m_inHandler = false;
     int m_replacing = 0; // setTickHandler calls waiting for a tick to end
-    int m_interval = 0;
-    bool m_enabled = true; // as the window timer starts: enabled, interval 0, no ticks
-    quint64 m_schedule = 0;
+    // Changed under the mutex, read without it.
+    std::atomic<int> m_interval{0};
+    std::atomic<bool> m_enabled{true}; // as the window timer starts: enabled, interval 0
+    std::atomic<quint64> m_schedule{0};
     Clock::time_point m_deadline;
     bool m_late = false; // one tick due at once, standing for the deadline before m_deadline
     bool m_quit = false;
