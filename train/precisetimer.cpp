@@ -32,14 +32,12 @@ constexpr PreciseTimer::Clock::duration kFinalStretch = std::chrono::millisecond
 class SenderThread
 {
 public:
-    SenderThread()
+    // The direct request there is the time-critical thread priority.
+    explicit SenderThread(const RealtimeRequest &request)
         : m_timer(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                          TIMER_ALL_ACCESS))
-    {
-        // Allowed without privileges inside the normal priority class; the thread sleeps
-        // nearly all the time.
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    }
+        , m_priority(raiseThisThread(request, THREAD_PRIORITY_TIME_CRITICAL))
+    {}
     ~SenderThread()
     {
         if (m_timer)
@@ -47,6 +45,8 @@ public:
     }
     SenderThread(const SenderThread &) = delete;
     SenderThread &operator=(const SenderThread &) = delete;
+
+    SenderPriority priority() const { return m_priority; }
 
     void sleepUntil(PreciseTimer::Clock::time_point deadline)
     {
@@ -69,6 +69,7 @@ public:
 
 private:
     HANDLE m_timer;
+    SenderPriority m_priority;
 };
 
 } // namespace
@@ -76,7 +77,6 @@ private:
 #else
 #ifdef Q_OS_LINUX
 #include <pthread.h>
-#include <sched.h>
 #include <sys/prctl.h>
 #endif
 
@@ -94,32 +94,42 @@ constexpr int kRealtimePriority = 1;
 class SenderThread
 {
 public:
-    SenderThread()
+    // On a busy machine an ordinary thread waits for a core behind everything else; a real-time
+    // one gets it at once.
+    explicit SenderThread(const RealtimeRequest &request)
     {
 #ifdef Q_OS_LINUX
         // The default 50 us of slack would be most of the error budget at short periods.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         pthread_setname_np(pthread_self(), "train-timer"); // for top -H and debuggers
-        // On a busy machine an ordinary thread waits for a core behind everything else; a
-        // real-time one gets it at once. The system grants this to root and to users with an
-        // rtprio limit (limits.conf); for anyone else the call fails and nothing changes.
-        sched_param param{};
-        param.sched_priority = kRealtimePriority;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
+        m_priority = raiseThisThread(request, kRealtimePriority);
+    }
+    SenderPriority priority() const
+    {
+        return m_priority;
     }
     void sleepUntil(PreciseTimer::Clock::time_point) {}
+
+private:
+    SenderPriority m_priority;
 };
 
 } // namespace
 #endif
 
-PreciseTimer::PreciseTimer()
-    : PreciseTimer(ManualClock())
+PreciseTimer::PreciseTimer(RealtimeRequest request)
+    : PreciseTimer(std::move(request), ManualClock())
 {}
 
 PreciseTimer::PreciseTimer(ManualClock manualClock)
+    : PreciseTimer(RealtimeRequest::directOnly(), std::move(manualClock))
+{}
+
+PreciseTimer::PreciseTimer(RealtimeRequest request, ManualClock manualClock)
     : m_manualClock(std::move(manualClock))
+    , m_request(std::move(request))
+    , m_priority(m_granted.get_future().share())
     , m_thread([this] { run(); })
 {}
 
@@ -217,7 +227,8 @@ PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point served, Clock::d
 
 void PreciseTimer::run()
 {
-    SenderThread thread;
+    SenderThread thread(m_request);
+    m_granted.set_value(thread.priority());
     std::unique_lock lock(m_mutex);
     while (!m_quit) {
         // Read before anything is looked at: whatever changes after this rings the bell, so the

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "train/realtime.h"
 #include "train/rtlock.h"
 #include "train/traintimer.h"
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 // The real window timer. A thread of its own sleeps to absolute deadlines (start + k x interval)
@@ -13,6 +15,9 @@
 // loop. When the thread finds deadlines already past (the machine stalled, or a send took long),
 // it ticks once at once, counts the other passed deadlines as missed and carries on with the same
 // grid: one late train instead of a lost one, never a burst of them.
+//
+// The thread first asks for real-time scheduling as its RealtimeRequest says (the direct request
+// alone unless told) and tells through priority() what it got.
 //
 // Locking: the timer's own mutex is never held while the handler runs, so a handler may take a
 // lock of its owner and then ask isCurrent(); the owner in turn may hold that lock while it calls
@@ -29,8 +34,9 @@ public:
     // instead of sleeping, so tests can stall and move time by hand.
     using ManualClock = std::function<Clock::time_point()>;
 
-    PreciseTimer();
+    explicit PreciseTimer(RealtimeRequest request = RealtimeRequest::directOnly());
     explicit PreciseTimer(ManualClock manualClock);
+    PreciseTimer(RealtimeRequest request, ManualClock manualClock);
     // Waits for a tick in flight; no tick starts afterwards.
     ~PreciseTimer() override;
 
@@ -46,6 +52,9 @@ public:
     bool isEnabled() const override;
     bool isCurrent(quint64 schedule) const override;
     quint64 missedDeadlines() const override { return m_missed.load(); }
+
+    // What the thread got when it asked for real-time scheduling; ready once it has asked.
+    std::shared_future<SenderPriority> priority() const { return m_priority; }
 
     // Tells the thread that the manual clock has moved.
     void clockMoved();
@@ -88,5 +97,8 @@ private:
     bool m_quit = false;
     std::atomic<quint64> m_missed{0};
     const ManualClock m_manualClock;
+    const RealtimeRequest m_request;
+    std::promise<SenderPriority> m_granted;
+    const std::shared_future<SenderPriority> m_priority;
     std::thread m_thread; // last: it starts running once everything above is set up
 };
