@@ -133,8 +133,8 @@ Attribution attribute(const std::vector<TickRecord> &ticks, Clock::duration peri
         late.involuntary = s.involuntary;
         late.lostBefore = std::max<qint64>(lost, 0);
         late.referenceLate =
-            reference && reference->lateBetween(ticks[first].deadline - period,
-                                                t.writeOut.at + period, period / 4);
+            reference && reference->stalledBetween(ticks[first].deadline - period,
+                                                   t.writeOut.at + period, period / 4);
         ++a.byCause[size_t(late.cause)];
         a.referenceAlsoLate += late.referenceLate;
         a.late.push_back(late);

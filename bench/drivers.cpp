@@ -33,10 +33,12 @@ FieldValues benchFields()
     return fields;
 }
 
-Engine::Parts probedParts(SerialLines &lines, TickProbe &probe)
+Engine::Parts probedParts(SerialLines &lines, TickProbe &probe,
+                          std::shared_future<SenderPriority> &priority)
 {
     Engine::Parts parts = Engine::systemParts(lines);
     probe.wrap(parts);
+    priority = parts.priority;
     return parts;
 }
 
@@ -50,7 +52,7 @@ void BenchMessenger::show(const QString &title, const QString &text)
 
 HeadlessDriver::HeadlessDriver(SerialLines &lines, Messenger &messenger, TickProbe &probe)
     : m_panel(benchFields())
-    , m_engine(std::make_unique<Engine>(probedParts(lines, probe), m_panel, messenger))
+    , m_engine(std::make_unique<Engine>(probedParts(lines, probe, m_priority), m_panel, messenger))
 {
     m_engine->sender().Form_Load();
 }
@@ -62,7 +64,7 @@ void HeadlessDriver::repeat(int periodMs)
 }
 
 WindowDriver::WindowDriver(SerialLines &lines, Messenger &messenger, TickProbe &probe)
-    : m_window(new VorlaGen(probedParts(lines, probe)))
+    : m_window(new VorlaGen(probedParts(lines, probe, m_priority)))
 {
     m_window->setMessenger(&messenger);
     m_window->show();

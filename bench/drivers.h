@@ -10,6 +10,7 @@
 #include <QObject>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -42,6 +43,14 @@ public:
     virtual quint64 sent() const = 0;
     virtual quint64 missed() const = 0;
     virtual const CommControl &port() const = 0;
+    // How the program's sender thread runs (waits until it has asked).
+    SenderPriority priority() const
+    {
+        return m_priority.valid() ? m_priority.get() : SenderPriority();
+    }
+
+protected:
+    std::shared_future<SenderPriority> m_priority;
 };
 
 class HeadlessDriver : public Driver

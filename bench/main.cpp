@@ -80,7 +80,8 @@ bool parseArguments(int argc, char *argv[], Options &options)
     return true;
 }
 
-void printSetUp(const Options &options, const Lines &lines, const QString &policy)
+void printSetUp(const Options &options, const Lines &lines, const SenderPriority &asked,
+                const QString &policy)
 {
     printMachine();
 #ifndef __OPTIMIZE__
@@ -94,6 +95,7 @@ void printSetUp(const Options &options, const Lines &lines, const QString &polic
                 ::getuid(),
                 rtprio.rlim_cur == RLIM_INFINITY ? -1LL : static_cast<long long>(rtprio.rlim_cur),
                 ::getuid() == 0 ? " (root is not bound by it)" : "", qPrintable(policy));
+    std::printf("%s\n", qPrintable(describe(asked)));
     std::printf("train: 10 bytes F0 (one write each); COM%d -> %s; ref-ord on %s, ref-rt on %s\n",
                 kComNumber, qPrintable(lines.program.slave), qPrintable(lines.ordinary.slave),
                 qPrintable(lines.realtime.slave));
@@ -136,7 +138,7 @@ int runBench(const Options &options, const Lines &lines)
     runEventsUntil(Clock::now() + 1s);
     const int timer = timerThreadId();
     probe.watchTimerThread(timer);
-    printSetUp(options, lines, threadPolicy(timer, options.ordinary));
+    printSetUp(options, lines, driver->priority(), threadPolicy(timer, options.ordinary));
     bool met = !window || measureWindow(*window);
 
     std::map<int, std::vector<RoundResult>> all;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "bench/reference.h"
 
+#include "train/realtime.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -74,12 +76,10 @@ void Reference::tune()
 {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     pthread_setname_np(pthread_self(), m_kind == Kind::Realtime ? "bench-ref-rt" : "bench-ref");
-    if (m_kind == Kind::Realtime) {
-        sched_param param{};
-        param.sched_priority = 1;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-    }
-    m_policy = policyOfThisThread();
+    if (m_kind == Kind::Realtime)
+        m_policy = raiseThisThread(RealtimeRequest::system(), 1).name();
+    else
+        m_policy = policyOfThisThread();
 }
 
 void Reference::run()
@@ -89,6 +89,7 @@ void Reference::run()
     std::memset(train, kTrainByte, sizeof train);
     m_start = Clock::now();
     m_running = true;
+    qint64 missedBefore = 0;
     for (qint64 k = 1;;) {
         const auto deadline = m_start + k * m_period;
         const auto ns = std::chrono::nanoseconds(deadline.time_since_epoch());
@@ -100,10 +101,12 @@ void Reference::run()
         if (::write(m_slave, train, sizeof train) != ssize_t(sizeof train))
             std::perror("reference write");
         const auto now = Clock::now();
-        m_sends.push_back({deadline, now});
+        m_sends.push_back({deadline, now, missedBefore});
+        missedBefore = 0;
         const qint64 passed = (now - m_start) / m_period;
         if (passed > k) {
-            m_missed += quint64(passed - k - 1);
+            missedBefore = passed - k - 1;
+            m_missed += quint64(missedBefore);
             k = passed;
         } else {
             ++k;
@@ -132,11 +135,14 @@ Figures Reference::stop()
     return f;
 }
 
-bool Reference::lateBetween(Clock::time_point from, Clock::time_point to,
-                            Clock::duration late) const
+bool Reference::stalledBetween(Clock::time_point from, Clock::time_point to,
+                               Clock::duration late) const
 {
     return std::any_of(m_sends.begin(), m_sends.end(), [&](const Send &s) {
-        return s.deadline >= from && s.deadline <= to && s.written - s.deadline > late;
+        if (s.written - s.deadline <= late && s.missedBefore == 0)
+            return false;
+        const auto began = s.deadline - s.missedBefore * m_period;
+        return began <= to && s.written >= from;
     });
 }
 

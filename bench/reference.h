@@ -10,11 +10,13 @@
 #include <thread>
 #include <vector>
 
-// One train of a reference sender: the deadline it stood for and when its write returned.
+// One train of a reference sender: the deadline it stood for, when its write returned and how
+// many deadlines went by without a train just before it.
 struct Send
 {
     Clock::time_point deadline;
     Clock::time_point written;
+    qint64 missedBefore = 0;
 };
 
 // The yardstick, run beside the program in the same moment: one thread, clock_nanosleep to
@@ -41,9 +43,9 @@ public:
     // Which scheduling the thread got (after start()).
     QString policy() const { return m_policy; }
     const char *name() const { return m_kind == Kind::Realtime ? "ref-rt" : "ref-ord"; }
-    // Whether a train due between `from` and `to` was written more than `late` after its
-    // deadline (after stop()).
-    bool lateBetween(Clock::time_point from, Clock::time_point to, Clock::duration late) const;
+    // Whether it stalled between `from` and `to`: a train written more than `late` after its
+    // deadline, or deadlines gone by without one (after stop()).
+    bool stalledBetween(Clock::time_point from, Clock::time_point to, Clock::duration late) const;
     // Trains written more than a quarter period late (after stop()).
     size_t lateSends() const;
     // CPU time of its sender and receiver so far (while running).

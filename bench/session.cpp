@@ -110,6 +110,7 @@ RoundResult runRound(Driver &driver, const Lines &lines, TickProbe &probe, const
     r.own = runSender(driver, lines.program, run.periodMs, run.count, others);
     r.stealPercent = stealPercent(before, cpuTimes());
     r.realtime = realtime.stop();
+    r.realtimePolicy = realtime.policy();
     r.ordinary = ordinary.stop();
     r.attribution = attribute(probe.records(), period, &realtime);
     return r;
@@ -120,8 +121,9 @@ void printRound(const Run &run, const RoundResult &r, int worst)
     printRow(run.periodMs, "ref-ord", r.ordinary, 1.0);
     printRow(run.periodMs, "ref-rt", r.realtime, r.realtime.p50Us / r.ordinary.p50Us);
     printRow(run.periodMs, "vorlagen", r.own, r.own.p50Us / r.ordinary.p50Us);
-    std::printf("  load %.2f at the start; steal %.2f %% of the CPUs' time during the run\n",
-                r.loadAtStart, r.stealPercent);
+    std::printf("  load %.2f at the start; steal %.2f %% of the CPUs' time during the run; ref-rt "
+                "%s\n",
+                r.loadAtStart, r.stealPercent, qPrintable(r.realtimePolicy));
     printAttribution(r.attribution, worst);
 }
 

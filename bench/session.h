@@ -29,6 +29,7 @@ struct RoundResult
     Attribution attribution;
     double stealPercent = 0;
     double loadAtStart = 0;
+    QString realtimePolicy; // what ref-rt got
 };
 
 struct Run
