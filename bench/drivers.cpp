@@ -151,8 +151,7 @@ void Poster::run()
     }
 }
 
-Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count,
-                  const std::function<double()> &othersCpu)
+Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count, const CpuSources &cpu)
 {
     const auto period = std::chrono::milliseconds(periodMs);
     // Held open for the run so that the master never sees a hang-up between our reads. It is
@@ -161,15 +160,17 @@ Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count,
     const int keepOpen = pty.openSlave(O_RDWR | O_NONBLOCK);
     auto receiver = std::make_unique<Receiver>(pty.master, period, count);
     QObject context;
-    const auto others = [&] { return othersCpu() + receiver->cpu(); };
+    const auto others = [&] { return cpu.others() + receiver->cpu(); };
 
     driver.repeat(periodMs);
     // From here on the repetition runs: the port's open cost is behind us.
     const auto clickReturned = Clock::now();
     // CPU over the first half, without the posts of the second.
     const double cpuBefore = processCpuSeconds() - others();
+    const double senderBefore = cpu.sender();
     runEventsUntil(clickReturned + period * qint64(count) / 2);
     const double cpuAfter = processCpuSeconds() - others();
+    const double senderAfter = cpu.sender();
     const auto cpuWall = Clock::now() - clickReturned;
     // The event loop's latency over the second half (its posts cost the main thread some CPU).
     auto poster = std::make_unique<Poster>(&context);
@@ -192,7 +193,9 @@ Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count,
     f.sent = driver.sent();
     f.fragments = receiver->fragments();
     f.wrongBytes = receiver->wrongBytes();
-    f.cpuPercent = 100.0 * (cpuAfter - cpuBefore) / std::chrono::duration<double>(cpuWall).count();
+    const double wall = std::chrono::duration<double>(cpuWall).count();
+    f.cpuPercent = 100.0 * (cpuAfter - cpuBefore) / wall;
+    f.senderCpuPercent = 100.0 * (senderAfter - senderBefore) / wall;
     const auto latencies = *poster->latencies();
     f.loopP50Us = percentile(latencies, 0.5);
     f.loopMaxUs = latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end());

@@ -117,10 +117,18 @@ private:
     ThreadCpu m_cpu;
 };
 
-// The program's path: "Ponavljanje" with the period, `count` periods later "STOP". CPU is the
-// process's over the first half less `othersCpu` (the bench's own threads, in seconds so far).
+// Where the CPU time of the run comes from, in seconds so far: the bench's own threads (taken out
+// of the process's) and the program's sender thread.
+struct CpuSources
+{
+    std::function<double()> others;
+    std::function<double()> sender;
+};
+
+// The program's path: "Ponavljanje" with the period, `count` periods later "STOP". CPU is
+// measured over the first half.
 Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count,
-                  const std::function<double()> &othersCpu);
+                  const CpuSources &cpu);
 
 // The idle window's CPU in % of one core, over `seconds`.
 double idleCpuPercent(double seconds);

@@ -67,7 +67,7 @@ Figures summarise(const std::vector<Figures> &rounds)
     for (double Figures::*field :
          {&Figures::meanPeriodMs, &Figures::p50Us, &Figures::p99Us, &Figures::maxUs,
           &Figures::driftUs, &Figures::settledDriftUs, &Figures::firstUs, &Figures::cpuPercent,
-          &Figures::loopP50Us, &Figures::loopMaxUs}) {
+          &Figures::senderCpuPercent, &Figures::loopP50Us, &Figures::loopMaxUs}) {
         std::vector<double> values;
         for (const Figures &f : rounds)
             values.push_back(f.*field);

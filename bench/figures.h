@@ -23,6 +23,7 @@ struct Figures
     double gridPeriodMs = NAN; // mean period with missed deadlines counted as periods
     double firstUs = NAN;
     double cpuPercent = NAN;
+    double senderCpuPercent = NAN; // the program's sender thread alone
     quint64 missed = 0;
     int fragments = 0;
     qint64 wrongBytes = 0;

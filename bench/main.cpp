@@ -8,7 +8,8 @@
 // default; with --window it runs the real window (offscreen) with its preview, counters and port
 // watching alive, clicks its buttons, and also measures the idle window and keystrokes in "Port:".
 //
-//   bench_period [--window] [--rounds N] [--no-realtime] [--worst N] [PERIOD_MS:COUNT ...]
+//   bench_period [--window] [--rounds N] [--no-realtime] [--no-probe] [--worst N]
+//                [PERIOD_MS:COUNT ...]
 
 #include "bench/drivers.h"
 #include "bench/machine.h"
@@ -33,6 +34,7 @@ struct Options
 {
     bool window = false;
     bool ordinary = false; // --no-realtime
+    bool probe = true;     // --no-probe
     int rounds = 0;        // 0: the mode's default
     int worst = 5;         // late ticks shown in detail per run
     std::vector<Run> runs;
@@ -53,6 +55,8 @@ bool parseArguments(int argc, char *argv[], Options &options)
             options.window = true;
         } else if (arg == QLatin1String("--no-realtime")) {
             options.ordinary = true;
+        } else if (arg == QLatin1String("--no-probe")) {
+            options.probe = false;
         } else if (arg == QLatin1String("--rounds")) {
             if (!parseNumber(argc, argv, i, options.rounds) || options.rounds < 1)
                 return false;
@@ -119,7 +123,7 @@ int runBench(const Options &options, const Lines &lines)
 {
     SerialLines serialLines;
     BenchMessenger messenger;
-    TickProbe probe;
+    TickProbe probe(options.probe);
     std::unique_ptr<Driver> driver;
     WindowDriver *window = nullptr;
     if (options.window) {
@@ -165,8 +169,8 @@ int main(int argc, char *argv[])
     Options options;
     if (!parseArguments(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: bench_period [--window] [--rounds N] [--no-realtime] [--worst N] "
-                     "[PERIOD_MS:COUNT ...]\n"
+                     "usage: bench_period [--window] [--rounds N] [--no-realtime] [--no-probe] "
+                     "[--worst N] [PERIOD_MS:COUNT ...]\n"
                      "default: 100:150 10:1000 1:5000, one round; --window: 1:2000 10:1000, five "
                      "rounds\n");
         return 1;

@@ -3,6 +3,7 @@
 
 #include "train/precisetimer.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -106,8 +107,9 @@ private:
 
 } // namespace
 
-TickProbe::TickProbe(size_t capacity)
-    : m_records(capacity)
+TickProbe::TickProbe(bool looking, size_t capacity)
+    : m_looking(looking)
+    , m_records(looking ? capacity : 0)
 {}
 
 TickProbe::~TickProbe()
@@ -118,6 +120,8 @@ TickProbe::~TickProbe()
 
 void TickProbe::wrap(Engine::Parts &parts)
 {
+    if (!m_looking)
+        return;
     parts.timer = std::make_unique<ProbedTimer>(std::move(parts.timer), *this);
     parts.devices = [inner = std::move(parts.devices), this] {
         return std::make_unique<ProbedDevice>(inner(), *this);
@@ -130,6 +134,14 @@ void TickProbe::watchTimerThread(int tid)
     m_schedstat = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (m_schedstat < 0)
         std::fprintf(stderr, "note: no %s: the run delay is not known\n", path.constData());
+}
+
+double TickProbe::timerCpuSeconds() const
+{
+    char text[96] = {};
+    if (m_schedstat < 0 || ::pread(m_schedstat, text, sizeof text - 1, 0) <= 0)
+        return NAN;
+    return double(std::strtoll(text, nullptr, 10)) / 1e9 - overheadSeconds();
 }
 
 void TickProbe::reset()
