@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -112,6 +113,26 @@ const LinePreview *WindowDriver::preview() const
     return m_window->findChild<LinePreview *>(QStringLiteral("linePreview"));
 }
 
+Poller::Poller(const Driver &driver)
+    : m_driver(driver)
+    , m_thread([this] {
+        pthread_setname_np(pthread_self(), "bench-poller");
+        sched_param param{};
+        ::sched_setscheduler(0, SCHED_IDLE, &param);
+        while (!m_stop) {
+            m_seen = m_driver.sent() + m_driver.missed();
+            ++m_reads;
+        }
+    })
+    , m_cpu(m_thread)
+{}
+
+Poller::~Poller()
+{
+    m_stop = true;
+    m_thread.join();
+}
+
 void runEventsUntil(Clock::time_point until)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
@@ -151,7 +172,8 @@ void Poster::run()
     }
 }
 
-Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count, const CpuSources &cpu)
+Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count,
+                  const RunSources &sources)
 {
     const auto period = std::chrono::milliseconds(periodMs);
     // Held open for the run so that the master never sees a hang-up between our reads. It is
@@ -160,17 +182,17 @@ Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count, co
     const int keepOpen = pty.openSlave(O_RDWR | O_NONBLOCK);
     auto receiver = std::make_unique<Receiver>(pty.master, period, count);
     QObject context;
-    const auto others = [&] { return cpu.others() + receiver->cpu(); };
+    const auto others = [&] { return sources.others() + receiver->cpu(); };
 
     driver.repeat(periodMs);
     // From here on the repetition runs: the port's open cost is behind us.
     const auto clickReturned = Clock::now();
     // CPU over the first half, without the posts of the second.
     const double cpuBefore = processCpuSeconds() - others();
-    const double senderBefore = cpu.sender();
+    const double senderBefore = sources.sender();
     runEventsUntil(clickReturned + period * qint64(count) / 2);
     const double cpuAfter = processCpuSeconds() - others();
-    const double senderAfter = cpu.sender();
+    const double senderAfter = sources.sender();
     const auto cpuWall = Clock::now() - clickReturned;
     // The event loop's latency over the second half (its posts cost the main thread some CPU).
     auto poster = std::make_unique<Poster>(&context);
@@ -188,8 +210,11 @@ Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count, co
     receiver->stop();
     ::close(keepOpen);
 
-    const auto expected = size_t((stopClicked - clickReturned) / period);
-    Figures f = analyse(receiver->trains(), expected, period, clickReturned, driver.missed());
+    // The grid begins inside the click; where the probe saw where, that is the start.
+    const auto armed = sources.armed();
+    const auto start = armed > Clock::time_point() && armed < clickReturned ? armed : clickReturned;
+    const auto expected = size_t((stopClicked - start) / period);
+    Figures f = analyse(receiver->trains(), expected, period, start, driver.missed());
     f.sent = driver.sent();
     f.fragments = receiver->fragments();
     f.wrongBytes = receiver->wrongBytes();

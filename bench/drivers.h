@@ -87,6 +87,29 @@ private:
     VorlaGen *m_window;
 };
 
+// Reads the program's counters as fast as it can, at the lowest priority there is (SCHED_IDLE):
+// the window's polling as a busy machine treats it, many times over. Any other thread takes the
+// CPU from it, also in the middle of a read; a lock the read takes is held all that time, and a
+// tick that needs the lock waits with it.
+class Poller
+{
+public:
+    explicit Poller(const Driver &driver);
+    ~Poller();
+    Poller(const Poller &) = delete;
+    Poller &operator=(const Poller &) = delete;
+    quint64 reads() const { return m_reads.load(); }
+    double cpu() const { return m_cpu.seconds(); }
+
+private:
+    const Driver &m_driver;
+    std::atomic<bool> m_stop{false};
+    std::atomic<quint64> m_reads{0};
+    std::atomic<quint64> m_seen{0};
+    std::thread m_thread;
+    ThreadCpu m_cpu;
+};
+
 // Runs the event loop (the window's, in window mode) until `until`.
 void runEventsUntil(Clock::time_point until);
 
@@ -117,18 +140,20 @@ private:
     ThreadCpu m_cpu;
 };
 
-// Where the CPU time of the run comes from, in seconds so far: the bench's own threads (taken out
-// of the process's) and the program's sender thread.
-struct CpuSources
+// What the run asks of the rest of the bench: CPU time so far, in seconds, of the bench's own
+// threads (taken out of the process's) and of the program's sender thread; and when the
+// repetition was armed, as the probe saw it (the epoch where it did not).
+struct RunSources
 {
     std::function<double()> others;
     std::function<double()> sender;
+    std::function<Clock::time_point()> armed;
 };
 
 // The program's path: "Ponavljanje" with the period, `count` periods later "STOP". CPU is
 // measured over the first half.
 Figures runSender(Driver &driver, const Pty &pty, int periodMs, size_t count,
-                  const CpuSources &cpu);
+                  const RunSources &sources);
 
 // The idle window's CPU in % of one core, over `seconds`.
 double idleCpuPercent(double seconds);

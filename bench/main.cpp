@@ -8,7 +8,7 @@
 // default; with --window it runs the real window (offscreen) with its preview, counters and port
 // watching alive, clicks its buttons, and also measures the idle window and keystrokes in "Port:".
 //
-//   bench_period [--window] [--rounds N] [--no-realtime] [--no-probe] [--worst N]
+//   bench_period [--window] [--rounds N] [--no-realtime] [--no-probe] [--poller] [--worst N]
 //                [PERIOD_MS:COUNT ...]
 
 #include "bench/drivers.h"
@@ -35,6 +35,7 @@ struct Options
     bool window = false;
     bool ordinary = false; // --no-realtime
     bool probe = true;     // --no-probe
+    bool poller = false;   // --poller
     int rounds = 0;        // 0: the mode's default
     int worst = 5;         // late ticks shown in detail per run
     std::vector<Run> runs;
@@ -57,6 +58,8 @@ bool parseArguments(int argc, char *argv[], Options &options)
             options.ordinary = true;
         } else if (arg == QLatin1String("--no-probe")) {
             options.probe = false;
+        } else if (arg == QLatin1String("--poller")) {
+            options.poller = true;
         } else if (arg == QLatin1String("--rounds")) {
             if (!parseNumber(argc, argv, i, options.rounds) || options.rounds < 1)
                 return false;
@@ -150,7 +153,7 @@ int runBench(const Options &options, const Lines &lines)
         std::printf("round %d of %d\n", round, options.rounds);
         printHeader();
         for (const Run &run : options.runs) {
-            all[run.periodMs].push_back(runRound(*driver, lines, probe, run));
+            all[run.periodMs].push_back(runRound(*driver, lines, probe, run, options.poller));
             printRound(run, all[run.periodMs].back(), options.worst);
         }
         std::printf("\n");
@@ -170,7 +173,7 @@ int main(int argc, char *argv[])
     if (!parseArguments(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: bench_period [--window] [--rounds N] [--no-realtime] [--no-probe] "
-                     "[--worst N] [PERIOD_MS:COUNT ...]\n"
+                     "[--poller] [--worst N] [PERIOD_MS:COUNT ...]\n"
                      "default: 100:150 10:1000 1:5000, one round; --window: 1:2000 10:1000, five "
                      "rounds\n");
         return 1;

@@ -146,6 +146,7 @@ double TickProbe::timerCpuSeconds() const
 
 void TickProbe::reset()
 {
+    m_gridStart = Clock::time_point();
     m_count = 0;
     m_overheadNs = 0;
 }

@@ -58,6 +58,8 @@ public:
     // After the run.
     std::vector<TickRecord> records() const;
     Clock::duration period() const { return m_period.load(); }
+    // When the repetition was last armed; the epoch when it never was or nothing is looked at.
+    Clock::time_point armedAt() const { return m_gridStart.load(); }
     double overheadSeconds() const { return double(m_overheadNs.load()) / 1e9; }
     // The timer thread's CPU time so far, the probe's own looks taken out.
     double timerCpuSeconds() const;

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -94,7 +95,8 @@ bool printRunGoals(const Run &run, const std::vector<RoundResult> &rounds)
 
 } // namespace
 
-RoundResult runRound(Driver &driver, const Lines &lines, TickProbe &probe, const Run &run)
+RoundResult runRound(Driver &driver, const Lines &lines, TickProbe &probe, const Run &run,
+                     bool poller)
 {
     const auto period = std::chrono::milliseconds(run.periodMs);
     RoundResult r;
@@ -105,10 +107,16 @@ RoundResult runRound(Driver &driver, const Lines &lines, TickProbe &probe, const
     realtime.start();
     probe.reset();
     const CpuTimes before = cpuTimes();
-    const CpuSources cpu{
-        [&] { return ordinary.cpuSeconds() + realtime.cpuSeconds() + probe.overheadSeconds(); },
-        [&] { return probe.timerCpuSeconds(); }};
-    r.own = runSender(driver, lines.program, run.periodMs, run.count, cpu);
+    auto reads = poller ? std::make_unique<Poller>(driver) : nullptr;
+    const RunSources sources{[&] {
+                                 return ordinary.cpuSeconds() + realtime.cpuSeconds() +
+                                        probe.overheadSeconds() + (reads ? reads->cpu() : 0.0);
+                             },
+                             [&] { return probe.timerCpuSeconds(); },
+                             [&] { return probe.armedAt(); }};
+    r.own = runSender(driver, lines.program, run.periodMs, run.count, sources);
+    r.polls = reads ? reads->reads() : 0;
+    reads.reset();
     r.stealPercent = stealPercent(before, cpuTimes());
     r.realtime = realtime.stop();
     r.realtimePolicy = realtime.policy();
@@ -126,6 +134,9 @@ void printRound(const Run &run, const RoundResult &r, int worst)
                 "%s; vorlagen's sender thread alone %.2f %% cpu\n",
                 r.loadAtStart, r.stealPercent, qPrintable(r.realtimePolicy),
                 r.own.senderCpuPercent);
+    if (r.polls > 0)
+        std::printf("  the poller read the counters %llu times\n",
+                    static_cast<unsigned long long>(r.polls));
     printAttribution(r.attribution, worst);
 }
 

@@ -30,6 +30,7 @@ struct RoundResult
     double stealPercent = 0;
     double loadAtStart = 0;
     QString realtimePolicy; // what ref-rt got
+    quint64 polls = 0;      // the poller's reads
 };
 
 struct Run
@@ -38,7 +39,9 @@ struct Run
     size_t count = 0;
 };
 
-RoundResult runRound(Driver &driver, const Lines &lines, TickProbe &probe, const Run &run);
+// `poller`: a Poller reads the counters during the run.
+RoundResult runRound(Driver &driver, const Lines &lines, TickProbe &probe, const Run &run,
+                     bool poller);
 void printRound(const Run &run, const RoundResult &r, int worst);
 
 // Sums and medians over the rounds and the goals; returns whether every goal was met.
