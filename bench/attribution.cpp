@@ -111,6 +111,9 @@ Attribution attribute(const std::vector<TickRecord> &ticks, Clock::duration peri
         const TickRecord &t = ticks[i];
         const qint64 lost = t.index - (i > 0 ? ticks[i - 1].index : 0) - 1;
         a.lost += std::max<qint64>(lost, 0);
+        a.faulted +=
+            t.exit.minorFaults + t.exit.majorFaults > t.entry.minorFaults + t.entry.majorFaults;
+        a.faultedMajor += t.exit.majorFaults > t.entry.majorFaults;
         if (!t.wrote || t.writeOut.at - t.deadline <= period / 4)
             continue;
         // Back to the tick whose own wait began the stall: the ones due at once after it
@@ -147,8 +150,9 @@ void printAttribution(const Attribution &a, int worst)
     std::printf("  vorlagen: %zu late tick(s) of %d", a.late.size(), a.ticks);
     for (int c = 0; c < int(Cause::Count); ++c)
         std::printf("%s %s %d", c == 0 ? ":" : ",", causeName(Cause(c)), a.byCause[size_t(c)]);
-    std::printf("; ref-rt late in the same moment for %d; deadlines lost: %lld\n",
-                a.referenceAlsoLate, static_cast<long long>(a.lost));
+    std::printf("; ref-rt late in the same moment for %d; deadlines lost: %lld; ticks that "
+                "faulted a page in: %d (from disk: %d)\n",
+                a.referenceAlsoLate, static_cast<long long>(a.lost), a.faulted, a.faultedMajor);
     std::vector<LateTick> sorted = a.late;
     std::sort(sorted.begin(), sorted.end(),
               [](const LateTick &x, const LateTick &y) { return x.lateMs > y.lateMs; });

@@ -43,6 +43,8 @@ struct Attribution
     int referenceAlsoLate = 0;
     qint64 lost = 0; // deadlines without a train, all of them after a stall
     int ticks = 0;
+    int faulted = 0;      // ticks whose way from entry to exit faulted a page in
+    int faultedMajor = 0; // ... from disk
 };
 
 // Every tick that wrote more than a quarter period after its deadline, followed back through the
