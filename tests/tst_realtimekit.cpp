@@ -26,6 +26,7 @@ private slots:
     void senderThreadPolicy();
 };
 
+#ifdef Q_OS_LINUX
 namespace {
 
 const QString kUser = u"vorlagen-rttest"_s;
@@ -98,6 +99,7 @@ QString senderThread(qint64 pid)
 }
 
 } // namespace
+#endif
 
 void tst_RealtimeKit::senderThreadPolicy_data()
 {
