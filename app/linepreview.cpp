@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/linepreview.h"
 
+#include "serial/operatortexts.h"
 #include "train/fields.h"
 
 #include <QAbstractNativeEventFilter>
@@ -284,9 +285,13 @@ QString LinePreview::counterLine() const
 {
     if (!m_repeating)
         return {};
-    return QStringLiteral("Poslato povorki: %1, propusteno rokova: %2")
-        .arg(m_counters.sent)
-        .arg(m_counters.missed);
+    const QString counters = QStringLiteral("Poslato povorki: %1, propusteno rokova: %2")
+                                 .arg(m_counters.sent)
+                                 .arg(m_counters.missed);
+    if (m_counters.ordinaryPolicy.isEmpty())
+        return counters;
+    return counters + QStringLiteral(", ") +
+           OperatorText::senderNotRealtime(m_counters.ordinaryPolicy);
 }
 
 QString LinePreview::fullSummary() const

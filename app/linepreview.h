@@ -31,6 +31,9 @@ public:
     {
         quint64 sent = 0;
         quint64 missed = 0;
+        // The sender thread's policy while it is not real-time (then deadlines go by on a busy
+        // machine, and the operator should know why); empty otherwise.
+        QString ordinaryPolicy = {};
     };
     using CounterSource = std::function<Counters()>;
 

@@ -231,7 +231,10 @@ void VorlaGen::connectHandlers()
     connect(txtPort, &QLineEdit::textChanged, m_preview, &LinePreview::setPortText);
     connect(&trainSender(), &TrainSender::repeatingChanged, m_preview, &LinePreview::setRepeating);
     m_preview->setCounterSource([this] {
-        return LinePreview::Counters{trainSender().trainsSent(), trainSender().deadlinesMissed()};
+        const auto priority = m_engine.senderPriorityIfKnown();
+        return LinePreview::Counters{trainSender().trainsSent(), trainSender().deadlinesMissed(),
+                                     priority && !priority->realtime() ? priority->name()
+                                                                       : QString()};
     });
     m_preview->setTrainText(txtPodaciZaSlanje->text());
     m_preview->setRateText(cBaudRate->currentText());

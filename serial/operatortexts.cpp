@@ -266,6 +266,21 @@ QString trainTooLong(qint64 bytes, int capacity)
         .arg(QString::number(bytes), QString::number(capacity));
 }
 
+QString senderPriority(bool realtime, const QString &policy)
+{
+    if (realtime)
+        return QStringLiteral("Nit slanja radi u realnom vremenu (%1).").arg(policy);
+    return QStringLiteral("Nit slanja radi bez realnog vremena (%1): kad je racunar zauzet, "
+                          "rokovi mogu proci bez povorke. Realno vreme daje RealtimeKit u "
+                          "sesiji radne povrsine ili rtprio u /etc/security/limits.conf.")
+        .arg(policy);
+}
+
+QString senderNotRealtime(const QString &policy)
+{
+    return QStringLiteral("bez realnog vremena (%1)").arg(policy);
+}
+
 QString alreadyRunningTitle()
 {
     return QStringLiteral("Informacija !");

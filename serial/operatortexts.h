@@ -69,6 +69,11 @@ QString badPeriod(const QString &text);
 QString badPeriodGoesOn(const QString &text, int oldPeriod);
 QString trainTooLong(qint64 bytes, int capacity);
 
+// Which scheduling the repetition's thread got (`policy`, as the system names it), for the
+// operator who asks (vorlagen-send -v); and the note the counters carry while it is not real-time.
+QString senderPriority(bool realtime, const QString &policy);
+QString senderNotRealtime(const QString &policy);
+
 // A second start while the program runs.
 QString alreadyRunningTitle();
 QString alreadyRunning();

@@ -11,6 +11,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 // What a fake device saw, shared with the test after the device itself is gone.
@@ -23,6 +24,7 @@ struct FakeLine
     std::optional<PortFailure> failWrite;
     qint64 waiting = 0; // held by the driver: counts against the queue bound
     PortDevice::FailureHandler background;
+    std::function<void()> whileWriting; // runs inside each write, as a send makes it
 };
 
 class FakeDevice : public PortDevice
@@ -49,6 +51,8 @@ public:
     std::optional<PortFailure> write(const QByteArray &bytes, qint64 limit) override
     {
         m_line->calls << QStringLiteral("write %1").arg(bytes.size());
+        if (m_line->whileWriting)
+            m_line->whileWriting();
         if (auto failure = failIfDead())
             return failure;
         if (m_line->waiting + bytes.size() > limit) // the device stays open

@@ -185,6 +185,12 @@ void tst_LinePreview::countersMoveDuringARepetition()
         sender.cmdStop_Click();
         QVERIFY(preview.counterLine().isEmpty());
     }
+
+    // A sender thread without real-time priority is named on the same line.
+    preview.setCounterSource([&] { return LinePreview::Counters{1, 0, u"SCHED_OTHER"_s}; });
+    sender.cmdPonavljanje_Click();
+    QCOMPARE(preview.counterLine(), u"Poslato povorki: 1, propusteno rokova: 0, "_s +
+                                        OperatorText::senderNotRealtime(u"SCHED_OTHER"_s));
 }
 
 QTEST_MAIN(tst_LinePreview)

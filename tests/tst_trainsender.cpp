@@ -96,7 +96,15 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     m_panel.period = QStringLiteral(" 000007 "); // spaces and leading zeros are fine
     m_panel.port = QStringLiteral("2");          // port and rate wait for the next open
     m_panel.rate = QStringLiteral("9600");
+    // The window polls while a send holds the lock: what it reads takes none (a read that took
+    // it would hang here).
+    QList<quint64> polled;
+    m_line->whileWriting = [&] {
+        polled << m_sender->isRepeating() << m_sender->trainsSent() << m_sender->deadlinesMissed();
+    };
     QVERIFY(timer().tick());
+    m_line->whileWriting = nullptr;
+    QCOMPARE(polled, (QList<quint64>{1, 0, 0}));
     // The terminating zero is never sent.
     QCOMPARE(m_line->writes, QList<QByteArray>{QByteArray(10, char(0xF0))});
     QCOMPARE(timer().schedule(), schedule);

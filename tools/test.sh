@@ -5,11 +5,14 @@
 # clang-format check, a compile of every source for Windows (MinGW-w64) and a check of the
 # Windows build files (tools/windows-build-check.sh); the Windows line layer runs under Wine as
 # one of the tests. The first build is also packaged and the package checked (tools/package.sh).
+# One test runs the program as an ordinary user with RealtimeKit on a system bus of its own
+# (tools/rtkit-sandbox.sh, as root); it needs rtkit, polkitd and the bus.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 source tools/deps.sh
-vorlagen_ensure_packages clang-format g++-mingw-w64-x86-64-posix wine64
+vorlagen_ensure_packages clang-format g++-mingw-w64-x86-64-posix wine64 rtkit polkitd dbus-daemon \
+                         dbus-bin
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen

@@ -32,14 +32,12 @@ constexpr PreciseTimer::Clock::duration kFinalStretch = std::chrono::millisecond
 class SenderThread
 {
 public:
-    SenderThread()
+    // The direct request there is the time-critical thread priority.
+    explicit SenderThread(const RealtimeRequest &request)
         : m_timer(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                          TIMER_ALL_ACCESS))
-    {
-        // Allowed without privileges inside the normal priority class; the thread sleeps
-        // nearly all the time.
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    }
+        , m_priority(raiseThisThread(request, THREAD_PRIORITY_TIME_CRITICAL))
+    {}
     ~SenderThread()
     {
         if (m_timer)
@@ -47,6 +45,8 @@ public:
     }
     SenderThread(const SenderThread &) = delete;
     SenderThread &operator=(const SenderThread &) = delete;
+
+    SenderPriority priority() const { return m_priority; }
 
     void sleepUntil(PreciseTimer::Clock::time_point deadline)
     {
@@ -69,6 +69,7 @@ public:
 
 private:
     HANDLE m_timer;
+    SenderPriority m_priority;
 };
 
 } // namespace
@@ -76,7 +77,6 @@ private:
 #else
 #ifdef Q_OS_LINUX
 #include <pthread.h>
-#include <sched.h>
 #include <sys/prctl.h>
 #endif
 
@@ -94,32 +94,42 @@ constexpr int kRealtimePriority = 1;
 class SenderThread
 {
 public:
-    SenderThread()
+    // On a busy machine an ordinary thread waits for a core behind everything else; a real-time
+    // one gets it at once.
+    explicit SenderThread(const RealtimeRequest &request)
     {
 #ifdef Q_OS_LINUX
         // The default 50 us of slack would be most of the error budget at short periods.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         pthread_setname_np(pthread_self(), "train-timer"); // for top -H and debuggers
-        // On a busy machine an ordinary thread waits for a core behind everything else; a
-        // real-time one gets it at once. The system grants this to root and to users with an
-        // rtprio limit (limits.conf); for anyone else the call fails and nothing changes.
-        sched_param param{};
-        param.sched_priority = kRealtimePriority;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
+        m_priority = raiseThisThread(request, kRealtimePriority);
+    }
+    SenderPriority priority() const
+    {
+        return m_priority;
     }
     void sleepUntil(PreciseTimer::Clock::time_point) {}
+
+private:
+    SenderPriority m_priority;
 };
 
 } // namespace
 #endif
 
-PreciseTimer::PreciseTimer()
-    : PreciseTimer(ManualClock())
+PreciseTimer::PreciseTimer(RealtimeRequest request)
+    : PreciseTimer(std::move(request), ManualClock())
 {}
 
 PreciseTimer::PreciseTimer(ManualClock manualClock)
+    : PreciseTimer(RealtimeRequest::directOnly(), std::move(manualClock))
+{}
+
+PreciseTimer::PreciseTimer(RealtimeRequest request, ManualClock manualClock)
     : m_manualClock(std::move(manualClock))
+    , m_request(std::move(request))
+    , m_priority(m_granted.get_future().share())
     , m_thread([this] { run(); })
 {}
 
@@ -129,7 +139,7 @@ PreciseTimer::~PreciseTimer()
         std::lock_guard lock(m_mutex);
         m_quit = true;
     }
-    m_wake.notify_all();
+    m_bell.ring();
     m_thread.join();
 }
 
@@ -150,12 +160,12 @@ void PreciseTimer::setTickHandler(TickHandler handler)
         if (resumes && m_enabled && m_interval > 0) {
             // Nobody was there for the deadlines gone by meanwhile; carry on from the next one
             // of the same schedule, without a late tick for them.
-            const auto period = std::chrono::milliseconds(m_interval);
+            const auto period = std::chrono::milliseconds(m_interval.load());
             m_deadline = nextDeadline(m_deadline - period, period, now()).deadline;
             m_late = false;
         }
     }
-    m_wake.notify_all();
+    m_bell.ring();
     // `old` goes here, outside the lock, in case its captures have work to do when released.
 }
 
@@ -168,7 +178,6 @@ void PreciseTimer::setInterval(int milliseconds)
 
 int PreciseTimer::interval() const
 {
-    std::lock_guard lock(m_mutex);
     return m_interval;
 }
 
@@ -181,31 +190,27 @@ void PreciseTimer::setEnabled(bool enabled)
 
 bool PreciseTimer::isEnabled() const
 {
-    std::lock_guard lock(m_mutex);
     return m_enabled;
 }
 
+// A tick asks this under its owner's lock, which the owner also holds while it changes the
+// schedule: what it reads here is settled without the timer's own lock.
 bool PreciseTimer::isCurrent(quint64 schedule) const
 {
-    std::lock_guard lock(m_mutex);
     return m_enabled && m_interval > 0 && schedule == m_schedule;
 }
 
 void PreciseTimer::clockMoved()
 {
-    // Through the lock, so that a thread between its look at the clock and its wait hears it.
-    {
-        std::lock_guard lock(m_mutex);
-    }
-    m_wake.notify_all();
+    m_bell.ring();
 }
 
 void PreciseTimer::restartLocked()
 {
     ++m_schedule;
-    m_deadline = now() + std::chrono::milliseconds(m_interval);
+    m_deadline = now() + std::chrono::milliseconds(m_interval.load());
     m_late = false;
-    m_wake.notify_all();
+    m_bell.ring();
 }
 
 PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point served, Clock::duration period,
@@ -222,56 +227,65 @@ PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point served, Clock::d
 
 void PreciseTimer::run()
 {
-    SenderThread thread;
+    SenderThread thread(m_request);
+    m_granted.set_value(thread.priority());
     std::unique_lock lock(m_mutex);
     while (!m_quit) {
+        // Read before anything is looked at: whatever changes after this rings the bell, so the
+        // wait below returns at once rather than miss it.
+        const quint32 seen = m_bell.count();
         if (!armedLocked()) {
-            m_wake.wait(lock);
+            waitLocked(lock, seen, Clock::time_point::max());
             continue;
         }
-        const quint64 schedule = m_schedule;
+        // A late tick goes at once. Otherwise the thread waits for the deadline or for a command
+        // that changes the schedule, takes the handler away or ends the timer, and looks again.
         const auto deadline = m_deadline;
-        const bool late = m_late;
-        const auto period = std::chrono::milliseconds(m_interval);
-        // A command that changes the schedule, a handler taken away or the end wake us early;
-        // a replacement under way holds the tick back.
-        const auto interrupted = [&] {
-            return m_quit || m_schedule != schedule || !m_handler || m_replacing > 0;
-        };
-        if (late) {
-            // The late tick goes at once.
-        } else if (m_manualClock) {
-            m_wake.wait(lock, [&] { return interrupted() || now() >= deadline; });
-            if (interrupted())
-                continue;
-        } else {
-            // Waits on the monotonic clock to an absolute time.
-            if (m_wake.wait_until(lock, deadline - kFinalStretch, interrupted))
-                continue;
-            if (kFinalStretch > Clock::duration::zero()) {
+        const auto at = now();
+        if (!m_late && at < deadline) {
+            if (m_manualClock) {
+                waitLocked(lock, seen, Clock::time_point::max()); // the test's move rings
+            } else if (at < deadline - kFinalStretch) {
+                waitLocked(lock, seen, deadline - kFinalStretch);
+            } else {
                 lock.unlock();
                 thread.sleepUntil(deadline);
                 lock.lock();
-                if (interrupted())
-                    continue;
             }
+            continue;
         }
+        tickLocked(lock);
+    }
+}
 
-        TickHandler handler = m_handler; // a tick may replace the handler from inside
-        m_inHandler = true;
-        lock.unlock();
-        handler(schedule);
-        handler = nullptr; // our copy goes before anyone hears the tick is over
-        lock.lock();
-        m_inHandler = false;
-        m_idle.notify_all();
+void PreciseTimer::waitLocked(std::unique_lock<RtMutex> &lock, quint32 seen,
+                              Clock::time_point until)
+{
+    lock.unlock();
+    m_bell.waitUntil(seen, until);
+    lock.lock();
+}
 
-        if (m_schedule == schedule) {
-            // A late tick stood for the last deadline before the one now waited for.
-            const Next next = nextDeadline(late ? deadline - period : deadline, period, now());
-            m_deadline = next.deadline;
-            m_late = next.late;
-            m_missed += next.missed;
-        }
+void PreciseTimer::tickLocked(std::unique_lock<RtMutex> &lock)
+{
+    const quint64 schedule = m_schedule;
+    const auto deadline = m_deadline;
+    const bool late = m_late;
+    const auto period = std::chrono::milliseconds(m_interval.load());
+    TickHandler handler = m_handler; // a tick may replace the handler from inside
+    m_inHandler = true;
+    lock.unlock();
+    handler(schedule);
+    handler = nullptr; // our copy goes before anyone hears the tick is over
+    lock.lock();
+    m_inHandler = false;
+    m_idle.notify_all();
+
+    if (m_schedule == schedule) {
+        // A late tick stood for the last deadline before the one now waited for.
+        const Next next = nextDeadline(late ? deadline - period : deadline, period, now());
+        m_deadline = next.deadline;
+        m_late = next.late;
+        m_missed += next.missed;
     }
 }

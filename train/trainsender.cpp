@@ -5,6 +5,7 @@
 #include "train/fields.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -159,6 +160,36 @@ void TrainSender::failLocked(const PortFailure &failure)
         m_pendingFailure = failure;
 }
 
+// A train decoded before the lock is taken: the slots the walk wrote (the rest of the buffer
+// keeps what earlier walks left there) and the bytes a send writes.
+struct TrainSender::Walked
+{
+    PovorkaBuffer buffer{};
+    qint16 count = 0;
+    int written = 0; // slots of `buffer` the walk filled: the bytes and the terminating zero
+    QByteArray bytes;
+    bool refused = false;
+};
+
+TrainSender::Walked TrainSender::walk(const QString &text, Terminator terminator)
+{
+    Walked walked;
+    walked.refused = walkTrain(text, terminator, walked.buffer, walked.count).has_value();
+    walked.written = walked.count + (terminator == Terminator::Zero ? 1 : 0);
+    walked.bytes = QByteArray(reinterpret_cast<const char *>(walked.buffer.data()), walked.count);
+    return walked;
+}
+
+// The old bytes go back in `walked`, to be freed after the lock is released.
+void TrainSender::takeLocked(Walked &walked)
+{
+    if (walked.refused)
+        return;
+    std::copy_n(walked.buffer.begin(), walked.written, Povorka.begin());
+    BrojBajtova = walked.count;
+    m_train.swap(walked.bytes);
+}
+
 // One string, one write; an empty train writes nothing.
 void TrainSender::timerSlanjePovorki_Timer(std::optional<quint64> tick)
 {
@@ -167,8 +198,7 @@ void TrainSender::timerSlanjePovorki_Timer(std::optional<quint64> tick)
         return;
     std::optional<PortFailure> failure;
     if (BrojBajtova > 0)
-        failure =
-            m_output.write(QByteArray(reinterpret_cast<const char *>(Povorka.data()), BrojBajtova));
+        failure = m_output.write(m_train);
     if (!failure) {
         if (tick)
             ++m_sent;
@@ -204,6 +234,7 @@ void TrainSender::cmdJednom_Click()
     const QString text = m_panel.trainText();
     if (refusedAsTooLong(text, Terminator::None))
         return;
+    Walked train = walk(text, Terminator::None);
     const bool ready = act([&] {
         auto failure = setUpLocked();
         if (!failure) {
@@ -211,7 +242,7 @@ void TrainSender::cmdJednom_Click()
             // reused for this train.
             if (m_repeating)
                 stopLocked();
-            walkTrain(text, Terminator::None, Povorka, BrojBajtova);
+            takeLocked(train);
         }
         return failure;
     });
@@ -235,11 +266,12 @@ void TrainSender::cmdPonavljanje_Click()
                          : OperatorText::badPeriod(periodText));
         return;
     }
+    Walked train = walk(text, Terminator::Zero);
     act([&] {
         auto failure = setUpLocked();
         if (failure)
             return failure;
-        walkTrain(text, Terminator::Zero, Povorka, BrojBajtova);
+        takeLocked(train);
         if (!m_repeating) {
             m_sent = 0;
             m_missedAtStart = timerSlanjePovorki.missedDeadlines();
@@ -261,7 +293,6 @@ void TrainSender::cmdStop_Click()
 
 bool TrainSender::isRepeating() const
 {
-    std::lock_guard lock(m_lock);
     return m_repeating;
 }
 
@@ -280,13 +311,15 @@ PovorkaBuffer TrainSender::povorka() const
 QByteArray TrainSender::train() const
 {
     std::lock_guard lock(m_lock);
-    return QByteArray(reinterpret_cast<const char *>(Povorka.data()), qMax<qint16>(BrojBajtova, 0));
+    return m_train;
 }
 
+// The start is read first: it was taken from the same count, which only grows, so the difference
+// never wraps even while a new repetition sets it.
 quint64 TrainSender::deadlinesMissed() const
 {
-    std::lock_guard lock(m_lock);
-    return timerSlanjePovorki.missedDeadlines() - m_missedAtStart;
+    const quint64 start = m_missedAtStart;
+    return timerSlanjePovorki.missedDeadlines() - start;
 }
 
 void TrainSender::report(const PortFailure &failure)

@@ -4,12 +4,12 @@
 #include "serial/commcontrol.h"
 #include "train/decoder.h"
 #include "train/panel.h"
+#include "train/rtlock.h"
 #include "train/traintimer.h"
 
 #include <QObject>
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 // The window's logic: the port set-up and close, the line boxes, and the three send commands
@@ -18,6 +18,12 @@
 // only through its open device (PortOutput). Both hold one lock while they touch the port or the
 // train, so a send never overlaps a command, and a command that returns has the last word: a tick
 // of an older schedule does nothing. Message boxes are shown only after the lock is released.
+//
+// The lock stands on the tick's way to the line, so the window's thread holds it only for what
+// must not overlap a send: a command's port calls and the exchange of the train, never the
+// decoding. It inherits priority (a command holding it is lent the tick's real-time priority),
+// and what the window polls (the repetition flag, the counters) is read without it. A tick
+// writes the train it was given, built once per command; it makes nothing of its own.
 class TrainSender : public QObject
 {
     Q_OBJECT
@@ -66,6 +72,9 @@ private:
     void failLocked(const PortFailure &failure);
     void lineClick(bool dtr);
     bool refusedAsTooLong(const QString &text, Terminator terminator);
+    struct Walked;
+    static Walked walk(const QString &text, Terminator terminator);
+    void takeLocked(Walked &walked);
 
     void report(const PortFailure &failure);
     void showCritical(const QString &text);
@@ -77,14 +86,15 @@ private:
     TrainTimer &timerSlanjePovorki;
     Messenger &m_messenger;
 
-    mutable std::mutex m_lock;
+    mutable RtMutex m_lock;
     PortOutput m_output; // the open port's device, set by every set-up, cleared by every close
     PovorkaBuffer Povorka{};
     qint16 BrojBajtova = 0;
-    bool m_repeating = false;
+    QByteArray m_train; // the first BrojBajtova slots of Povorka: what a send writes
+    std::atomic<bool> m_repeating{false};        // changed under the lock
     std::optional<PortFailure> m_pendingFailure; // a tick's failure, shown once, on our thread
     bool m_inMessage = false;
     bool m_announced = false; // what repeatingChanged last said
     std::atomic<quint64> m_sent{0};
-    quint64 m_missedAtStart = 0;
+    std::atomic<quint64> m_missedAtStart{0};
 };

@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: MIT
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_LINUX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+using namespace Qt::StringLiterals;
+
+// The real program, run as an ordinary user on a machine set up the way a desktop is for
+// real-time scheduling (tools/rtkit-sandbox.sh: a system bus, polkit with a rule standing in for
+// an active session, RealtimeKit). Its sender thread must then run real-time, granted by
+// RealtimeKit; with no RealtimeKit on the bus the program starts all the same and its sender
+// thread is ordinary.
+class tst_RealtimeKit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void senderThreadPolicy_data();
+    void senderThreadPolicy();
+};
+
+#ifdef Q_OS_LINUX
+namespace {
+
+const QString kUser = u"vorlagen-rttest"_s;
+
+// A line of /proc/<pid>/task/<tid>/sched, "policy   :   2", as a number; -1 when not there.
+int schedField(const QString &task, const QString &name)
+{
+    QFile file(task + u"/sched"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.split(':');
+        if (parts.size() == 2 && parts[0].trimmed() == name.toLatin1())
+            return parts[1].trimmed().toInt();
+    }
+    return -1;
+}
+
+// A line of /proc/<pid>/limits, "Max realtime timeout  200000  200000  us": soft and hard.
+QString limit(qint64 pid, const QByteArray &name)
+{
+    QFile file(u"/proc/%1/limits"_s.arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith(name))
+            return QString::fromLatin1(line.mid(name.size()).simplified());
+    }
+    return {};
+}
+
+// Whether any process still has the sandbox's bus in its command line or environment.
+bool sandboxLeftBehind()
+{
+    const QDir proc(u"/proc"_s);
+    for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const char *what : {"/cmdline", "/environ"}) {
+            QFile file(proc.filePath(pid + QLatin1String(what)));
+            if (file.open(QIODevice::ReadOnly) && file.readAll().contains("/vorlagen-rtkit."))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Ends the sandbox the way it cleans up after itself (a QProcess left to its destructor would kill
+// it outright, leaving its daemons and its user behind), also when a check fails half-way.
+struct Ending
+{
+    QProcess &sandbox;
+    ~Ending()
+    {
+        if (sandbox.state() != QProcess::NotRunning) {
+            sandbox.terminate();
+            sandbox.waitForFinished(30000);
+        }
+    }
+};
+
+// The task of `pid` named as the program names its sender thread.
+QString senderThread(qint64 pid)
+{
+    const QDir tasks(u"/proc/%1/task"_s.arg(pid));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + u"/comm"_s));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "train-timer")
+            return tasks.filePath(tid);
+    }
+    return {};
+}
+
+} // namespace
+#endif
+
+void tst_RealtimeKit::senderThreadPolicy_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("policy");     // as the kernel numbers them: SCHED_OTHER 0, SCHED_RR 2
+    QTest::addColumn<int>("priority");   // the kernel's: 98 is real-time priority 1
+    QTest::addColumn<QString>("rtTime"); // RLIMIT_RTTIME, soft and hard
+
+    // RealtimeKit refuses a process whose RLIMIT_RTTIME is above its maximum (200 ms).
+    QTest::newRow("RealtimeKit grants") << QStringList() << 2 << 98 << u"200000 200000 us"_s;
+    QTest::newRow("no RealtimeKit on the bus")
+        << QStringList{u"--no-rtkit"_s} << 0 << 120 << u"unlimited unlimited us"_s;
+}
+
+void tst_RealtimeKit::senderThreadPolicy()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("RealtimeKit is Linux's");
+#else
+    QFETCH(QStringList, options);
+    QFETCH(int, policy);
+    QFETCH(int, priority);
+    QFETCH(QString, rtTime);
+    if (getuid() != 0)
+        QSKIP("Needs root: it starts a system bus and daemons and makes a user");
+
+    // The build may sit where the user cannot read; a copy of the program goes where it can.
+    QTemporaryDir dir(QDir::tempPath() + u"/vorlagen-program.XXXXXX"_s);
+    QVERIFY(dir.isValid());
+    const QString program = dir.filePath(u"vorlagen"_s);
+    QVERIFY(QFile::copy(QStringLiteral(VORLAGEN_PROGRAM), program));
+    const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(dir.path(), everyone) &&
+            QFile::setPermissions(program, everyone));
+
+    QProcess sandbox;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    sandbox.setProcessEnvironment(environment);
+    sandbox.start(u"bash"_s, QStringList{QStringLiteral(VORLAGEN_RTKIT_SANDBOX)} + options +
+                                 QStringList{program});
+    const Ending ending{sandbox};
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += sandbox.readAllStandardOutput()).contains('\n') ||
+                                 sandbox.state() == QProcess::NotRunning,
+                             30000);
+    if (!said.startsWith("sandbox: pid ")) {
+        QVERIFY(sandbox.waitForFinished(30000));
+        const QByteArray why = sandbox.readAllStandardError().trimmed();
+        if (sandbox.exitCode() == 77)
+            QSKIP(why.constData());
+        QFAIL(why.constData());
+    }
+    const qint64 pid = said.mid(13).trimmed().toLongLong();
+
+    // The program runs as the ordinary user, without an rtprio limit of its own.
+    const passwd *user = getpwnam(kUser.toLocal8Bit().constData());
+    QVERIFY(user && user->pw_uid != 0);
+    const QByteArray uid = QByteArray::number(user->pw_uid);
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QVERIFY(status.readAll().contains("\nUid:\t" + uid + '\t' + uid + '\t'));
+    QCOMPARE(limit(pid, "Max realtime priority"), u"0 0"_s);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!senderThread(pid).isEmpty(), 20000);
+    const QString task = senderThread(pid);
+    QTRY_COMPARE_WITH_TIMEOUT(schedField(task, u"policy"_s), policy, 10000);
+    QCOMPARE(schedField(task, u"prio"_s), priority);
+    QCOMPARE(limit(pid, "Max realtime timeout"), rtTime);
+
+    // It ends as it does at a logout; the sandbox takes away all it made.
+    sandbox.terminate();
+    QVERIFY(sandbox.waitForFinished(30000));
+    QCOMPARE(sandbox.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sandbox.exitCode(), 0);
+    QVERIFY(!QFile::exists(u"/proc/%1"_s.arg(pid)));
+    QVERIFY(!getpwnam(kUser.toLocal8Bit().constData()));
+    QVERIFY(!QFile::exists(u"/etc/polkit-1/rules.d/49-%1.rules"_s.arg(kUser)));
+    QVERIFY(!sandboxLeftBehind());
+#endif
+}
+
+QTEST_GUILESS_MAIN(tst_RealtimeKit)
+#include "tst_realtimekit.moc"

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Plants faults one at a time and runs the whole suite against each: a fault that some test
+# catches is "caught", one that every test lets through "survived". Each fault is a patch under
+# tools/faults/ (a unified diff against the committed tree; its first line, "Fault: ...", says
+# what it breaks). It works in a scratch worktree of HEAD, so the working tree is never touched.
+# Takes minutes (a build and the suite per fault): run it on demand, not in CI.
+# Usage: tools/plantfaults.sh [PATCH...]    (default: every tools/faults/*.patch)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+patches=("$@")
+[ ${#patches[@]} -gt 0 ] || patches=(tools/faults/*.patch)
+for i in "${!patches[@]}"; do
+    [ -f "${patches[$i]}" ] || { echo "no such patch: ${patches[$i]}" >&2; exit 2; }
+    patches[$i]=$(realpath "${patches[$i]}")
+done
+
+jobs=$(nproc 2>/dev/null || echo 2)
+scratch=$(mktemp -d)
+build=$root/build/plantfaults
+trap 'git -C "$root" worktree remove --force "$scratch" >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
+git worktree add --detach --force "$scratch" HEAD >/dev/null
+export QT_QPA_PLATFORM=offscreen
+
+suite() {
+    cmake --build "$build" -j "$jobs" >"$scratch.log" 2>&1 || return 3
+    # A fault that hangs a test is caught by the bound, not waited out.
+    ctest --test-dir "$build" -j "$jobs" --timeout 60 >>"$scratch.log" 2>&1
+}
+
+echo "== the suite without a fault"
+cmake -S "$scratch" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+if ! suite; then
+    echo "the suite fails without a fault: mend that first ($scratch.log)" >&2
+    exit 1
+fi
+
+caught=0 survived=0 invalid=0
+for patch in "${patches[@]}"; do
+    what=$(sed -n '1s/^Fault: //p' "$patch")
+    name=$(basename "$patch" .patch)
+    if ! git -C "$scratch" apply "$patch" 2>/dev/null; then
+        printf '%-9s %-28s %s\n' "STALE" "$name" "does not apply: $what"
+        invalid=$((invalid + 1))
+        continue
+    fi
+    start=$(date +%s)
+    status=0
+    suite || status=$?
+    seconds=$(($(date +%s) - start))
+    if [ "$status" -eq 3 ]; then
+        printf '%-9s %-28s %s\n' "NOBUILD" "$name" "does not build: $what"
+        invalid=$((invalid + 1))
+    elif [ "$status" -ne 0 ]; then
+        failed=$(grep -oE '[0-9]+ - tst_[a-z_]+' "$scratch.log" | sed 's/^[0-9]* - //' | sort -u |
+                     tr '\n' ' ')
+        printf '%-9s %-28s %s (%s s: %s)\n' "caught" "$name" "$what" "$seconds" "${failed% }"
+        caught=$((caught + 1))
+    else
+        printf '%-9s %-28s %s (%s s)\n' "SURVIVED" "$name" "$what" "$seconds"
+        survived=$((survived + 1))
+    fi
+    git -C "$scratch" checkout -q -- . && git -C "$scratch" clean -fdq
+done
+# Back to the tree as committed, so the next run starts from a build that matches it.
+cmake --build "$build" -j "$jobs" >/dev/null 2>&1 || true
+total=$((caught + survived))
+echo "caught $caught of $total planted faults$([ "$total" -gt 0 ] && echo " ($((caught * 100 / total)) %)")$([ "$invalid" -gt 0 ] && echo "; $invalid did not apply or build")"
