@@ -11,6 +11,7 @@
 #include "train/decoder.h"
 #include "train/engine.h"
 #include "train/fields.h"
+#include "train/realtime.h"
 #include "train/signalbridge.h"
 #include "train/waveform.h"
 
@@ -125,7 +126,7 @@ PortMap portMapOf(const SendOptions &options)
 // "Ponavljanje" until --count trains are out, a signal ends it like "STOP", or a failure ends it
 // (reported by then). Gives the exit code so far.
 int repeat(const SendOptions &options, TrainSender &sender, const ErrorOutput &errors,
-           const SignalBridge &signalBridge)
+           const SignalBridge &signalBridge, const std::function<SenderPriority()> &priority)
 {
     sender.cmdPonavljanje_Click();
     if (errors.reports() > 0)
@@ -143,8 +144,10 @@ int repeat(const SendOptions &options, TrainSender &sender, const ErrorOutput &e
     };
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, report);
-    if (options.verbose)
+    if (options.verbose) {
+        print(u"vorlagen-send: "_s + describe(priority()) + u'\n');
         progress.start(1000);
+    }
     const int exitCode = QCoreApplication::exec();
     QObject::disconnect(&sender, &TrainSender::repeatingChanged, qApp, nullptr);
     // "STOP": a train on its way finishes, no new one starts.
@@ -188,7 +191,8 @@ int run(const SendOptions &options)
         sender.cmdJednom_Click();
         exitCode = errors.reports() > 0 ? kPortFailure : 0;
     } else {
-        exitCode = repeat(options, sender, errors, signalBridge);
+        exitCode = repeat(options, sender, errors, signalBridge,
+                          [&engine] { return engine.senderPriority(); });
     }
     // A failure found while the port drained after the close.
     QCoreApplication::processEvents();
