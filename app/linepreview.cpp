@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/linepreview.h"
 
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "train/fields.h"
 
 #include <QAbstractNativeEventFilter>

@@ -4,8 +4,8 @@
 #include "app/qtstrings.h"
 #include "app/singleinstance.h"
 #include "app/vorlagen.h"
-#include "serial/operatortexts.h"
 #include "serial/seriallines.h"
+#include "texts/failures.h"
 #include "train/signalbridge.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 #include "cli/commandline.h"
 
 #include "cli/version.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 
 #include <algorithm>
 #include <cstdio>

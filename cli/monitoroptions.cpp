@@ -2,7 +2,7 @@
 #include "cli/monitoroptions.h"
 
 #include "cli/commandline.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "train/fields.h"
 
 #include <QFile>

@@ -3,7 +3,7 @@
 
 #include "cli/commandline.h"
 #include "cli/pulseplan.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "texts/pulses.h"
 #include "train/decoder.h"
 #include "train/fields.h"

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "serial/commcontrol.h"
 
-#include "serial/operatortexts.h"
 #include "serial/serialportdevice.h"
+#include "texts/failures.h"
+#include "train/fields.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -55,27 +56,14 @@ std::optional<PortFailure> CommControl::setCommPort(qint16 number)
 
 qint32 CommControl::bitRateOf(const QString &settings)
 {
-    // "<rate>,n,8,1": the rate in plain decimal digits; spaces around it are no part of it, as
-    // in the other number fields.
-    static const QRegularExpression form(QStringLiteral("^\\s*([0-9]{1,10})\\s*,[nN],8,1$"));
-    const auto match = form.match(settings);
-    if (!match.hasMatch())
-        return 0;
-    bool ok = false;
-    const qlonglong rate = match.captured(1).toLongLong(&ok);
-    if (!ok || rate < 1 || rate > std::numeric_limits<qint32>::max())
-        return 0;
-    return static_cast<qint32>(rate);
+    const auto rateText = Fields::rateTextOf(settings);
+    return rateText ? Fields::bitRate(*rateText) : 0;
 }
 
 std::optional<PortFailure> CommControl::setSettings(const QString &settings)
 {
-    if (bitRateOf(settings) == 0) {
-        // Quoted as typed: the rate text may hold commas of its own ("9600,n,8,1").
-        static const QString kFraming = QStringLiteral(",n,8,1");
-        return OperatorText::badBitRate(
-            settings.endsWith(kFraming) ? settings.chopped(kFraming.size()) : settings);
-    }
+    if (bitRateOf(settings) == 0) // quoted as typed: it may hold commas of its own
+        return OperatorText::badBitRate(Fields::rateTextOf(settings).value_or(settings));
     m_settings = settings;
     return std::nullopt;
 }
@@ -91,27 +79,11 @@ std::optional<PortFailure> checkBufferSize(qint16 size)
 
 } // namespace
 
-std::optional<PortFailure> CommControl::setInBufferSize(qint16 size)
-{
-    if (auto failure = checkBufferSize(size))
-        return failure;
-    m_inBufferSize = size;
-    return std::nullopt;
-}
-
 std::optional<PortFailure> CommControl::setOutBufferSize(qint16 size)
 {
     if (auto failure = checkBufferSize(size))
         return failure;
     m_outBufferSize = size;
-    return std::nullopt;
-}
-
-std::optional<PortFailure> CommControl::setInputLen(qint16 length)
-{
-    if (length < 0)
-        return OperatorText::badReadLength(length);
-    m_inputLen = length;
     return std::nullopt;
 }
 

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "serial/portdevice.h"
-#include "serial/portfailure.h"
 #include "serial/portmap.h"
+#include "texts/portfailure.h"
 
 #include <QObject>
 #include <functional>
@@ -35,12 +35,8 @@ public:
     QString settings() const { return m_settings; }
     std::optional<PortFailure> setSettings(const QString &settings);
 
-    qint16 inBufferSize() const { return m_inBufferSize; }
-    std::optional<PortFailure> setInBufferSize(qint16 size);
     qint16 outBufferSize() const { return m_outBufferSize; }
     std::optional<PortFailure> setOutBufferSize(qint16 size);
-    qint16 inputLen() const { return m_inputLen; }
-    std::optional<PortFailure> setInputLen(qint16 length);
 
     bool portOpen() const;
     std::optional<PortFailure> setPortOpen(bool open);
@@ -60,7 +56,8 @@ public:
     const PortMap &portMap() const { return m_map; }
     QString openDevice() const { return portOpen() ? m_openDevice : QString(); }
 
-    // The bit rate of a settings text "<rate>,n,8,1", or 0 when it is not one we can run.
+    // The bit rate of a settings text "<rate>,n,8,1", or 0 when it is not one we can run (the
+    // rule is the "b/s:" field's, train/fields.h).
     static qint32 bitRateOf(const QString &settings);
 
 signals:
@@ -77,9 +74,7 @@ private:
     QString m_openDevice;
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
-    qint16 m_inBufferSize = 1024;
     qint16 m_outBufferSize = 512;
-    qint16 m_inputLen = 0;
     bool m_dtr = false;
     bool m_rts = false;
     std::shared_ptr<Liveness> m_alive; // cleared when this object goes

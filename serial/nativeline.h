@@ -64,6 +64,15 @@ public:
     // encoding) at all; checked before the open. Never true on Windows.
     static bool accessDenied(const char *localPath);
 
+#ifndef _WIN32
+    // Any whole rate on the terminal at `handle`, the rest of its settings left as they are;
+    // `applied` is what it reads back, `error` the system's error number on failure. The
+    // monitor sets up the device it listens on with it too.
+    static Status setExactRate(Handle handle, std::int32_t rate, std::int32_t *applied, int *error);
+    // The rate the terminal runs at, any whole rate; 0 when it cannot tell.
+    static std::int32_t rateOf(Handle handle);
+#endif
+
 private:
     struct State;
 #ifdef _WIN32

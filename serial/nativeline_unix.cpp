@@ -114,27 +114,41 @@ void NativeLine::discardPending()
 
 NativeLine::Status NativeLine::setRate(std::int32_t rate, std::int32_t *applied)
 {
+    int error = 0;
+    const Status set = setExactRate(m_handle, rate, applied, &error);
+    if (error)
+        m_lastError = error;
+    return set;
+}
+
+NativeLine::Status NativeLine::setExactRate(Handle handle, std::int32_t rate, std::int32_t *applied,
+                                            int *error)
+{
     termios2 tio{};
-    if (::ioctl(m_handle, TCGETS2, &tio) != 0) {
-        m_lastError = errno;
-        return statusOf(errno);
-    }
+    const auto failed = [&](Status status) {
+        *error = errno;
+        return status;
+    };
+    if (::ioctl(handle, TCGETS2, &tio) != 0)
+        return failed(statusOf(errno));
     tio.c_cflag &= ~tcflag_t(CBAUD | (CBAUD << IBSHIFT));
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     tio.c_ispeed = speed_t(rate);
     tio.c_ospeed = speed_t(rate);
-    if (::ioctl(m_handle, TCSETS2, &tio) != 0) {
-        m_lastError = errno;
-        return errno == EINVAL ? Status::Unsupported : statusOf(errno);
-    }
-    termios2 back{};
-    if (::ioctl(m_handle, TCGETS2, &back) != 0) {
-        m_lastError = errno;
-        return statusOf(errno);
-    }
+    if (::ioctl(handle, TCSETS2, &tio) != 0)
+        return failed(errno == EINVAL ? Status::Unsupported : statusOf(errno));
+    const std::int32_t back = rateOf(handle);
+    if (back == 0)
+        return failed(statusOf(errno));
     if (applied)
-        *applied = std::int32_t(back.c_ospeed);
+        *applied = back;
     return Status::Ok;
+}
+
+std::int32_t NativeLine::rateOf(Handle handle)
+{
+    termios2 tio{};
+    return ::ioctl(handle, TCGETS2, &tio) == 0 ? std::int32_t(tio.c_ospeed) : 0;
 }
 
 NativeLine::Status NativeLine::setModemLine(ModemLine line, bool on)

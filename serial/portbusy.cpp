@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial/portbusy.h"
 
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 
 #ifdef Q_OS_UNIX
 #include <QDir>

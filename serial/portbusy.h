@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "serial/portfailure.h"
+#include "texts/portfailure.h"
 
 // Error 202 for a device that another holder refused us, with what can be found out about the
 // holder: a live program, a lock file that a dead program of another user left behind, or a

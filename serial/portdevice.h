@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "serial/portfailure.h"
+#include "texts/portfailure.h"
 
 #include <QByteArray>
 #include <QString>

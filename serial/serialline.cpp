@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial/serialline.h"
 
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "serial/seriallines.h"
 
-#include "serial/operatortexts.h"
 #include "serial/serialline.h"
+#include "texts/failures.h"
 
 #include <QIODevice>
 #include <QMetaObject>

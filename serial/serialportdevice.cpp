@@ -2,10 +2,10 @@
 #include "serial/serialportdevice.h"
 
 #include "serial/nativeline.h"
-#include "serial/operatortexts.h"
 #include "serial/portbusy.h"
 #include "serial/serialline.h"
 #include "serial/seriallines.h"
+#include "texts/failures.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // Stand-ins for the window's seams: a port device, the timer, the fields and the message boxes.
 
 #include "serial/commcontrol.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "train/engine.h"
 #include "train/panel.h"
 #include "train/traintimer.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/version.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 
 #include <QDir>
 #include <QFileInfo>

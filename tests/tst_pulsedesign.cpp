@@ -243,7 +243,7 @@ void tst_PulseDesign::answers_data()
            "npr. L26us ili H0,5ms."_s;
     QTest::newRow("a long word is quoted short")
         << u"L26us Hxxxxxxxxxxxxxxxxxxxxxxxxxxx"_s << false << u""_s << false
-        << u"Impuls 2 (\"Hxxxxxxxxxxxxxxxx...\") nije razumljiv: pise se L ili H, trajanje i "
+        << u"Impuls 2 (\"Hxxxxxxxxxxxxxxxxxxxx...\") nije razumljiv: pise se L ili H, trajanje i "
            "jedinica us ili ms, npr. L26us ili H0,5ms."_s;
     QTest::newRow("zero length") << u"L0.0us"_s << false << u""_s << false
                                  << u"Impuls 1 (\"L0.0us\") traje 0; trajanje mora biti vece od "

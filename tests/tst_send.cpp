@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "train/waveform.h"
 
 #include <QDir>

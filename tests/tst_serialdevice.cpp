@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
 #include "serial/commcontrol.h"
-#include "serial/operatortexts.h"
 #include "serial/seriallines.h"
 #include "serial/serialportdevice.h"
+#include "texts/failures.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "serial/operatortexts.h"
 #include "serial/serialline.h"
 #include "serial/seriallines.h"
+#include "texts/failures.h"
 
 #include <QBuffer>
 #include <QPointer>

@@ -11,18 +11,9 @@ namespace OperatorText {
 // Pieces the pulse texts share.
 namespace {
 
-// A token as typed goes into a message as a short, quoted piece.
-QString quoted(const QString &token)
-{
-    constexpr qsizetype kLongest = 20;
-    const QString piece =
-        token.size() > kLongest ? token.left(kLongest - 3) + QStringLiteral("...") : token;
-    return QLatin1Char('"') + piece + QLatin1Char('"');
-}
-
 QString pulse(int number, const QString &token)
 {
-    return QStringLiteral("Impuls %1 (%2)").arg(QString::number(number), quoted(token));
+    return QStringLiteral("Impuls %1 (%2)").arg(QString::number(number), quotedInput(token));
 }
 
 // The rates a scope means: "brzini", "standardnoj brzini", "brzini koja odgovara impulsima pre
@@ -274,7 +265,7 @@ QString planOptionHelp()
 QString badTolerance(const QString &text)
 {
     return QStringLiteral("--tolerance: greska je broj procenata od 0 do 50, a zadato je %1")
-        .arg(quoted(text));
+        .arg(quotedInput(text));
 }
 
 } // namespace OperatorText

@@ -6,7 +6,7 @@
 
 // The texts of the pulse designer, one named function each: the "Impulsi..." dialog, its
 // answers and refusals, and the options of vorlagen-send that use it. A catalogue of its own
-// beside the failure texts (serial/operatortexts.h): these are captions and results rather than
+// beside the failure texts (texts/failures.h): these are captions and results rather than
 // failures. Same namespace, so the two can become one file without touching a caller.
 namespace OperatorText {
 

@@ -40,4 +40,16 @@ InUnit inUnit(double seconds, double below)
     return {seconds, QLatin1String("s")};
 }
 
+QString quotedInput(const QString &text)
+{
+    // A box is read, not scrolled: a pasted megabyte shows as its first few characters.
+    constexpr qsizetype kShown = 24;
+    if (text.size() <= kShown)
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    qsizetype cut = kShown - 3;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut; // never half a character
+    return QLatin1Char('"') + text.left(cut) + QStringLiteral("...\"");
+}
+
 } // namespace OperatorText

@@ -26,4 +26,8 @@ struct InUnit
 };
 InUnit inUnit(double seconds, double below);
 
+// What the operator typed, as a message shows it: in quotes, and only its start when it is long
+// (a box is read, not scrolled). Texts put it in with one substitution, never into a format.
+QString quotedInput(const QString &text);
+
 } // namespace OperatorText

@@ -5,7 +5,7 @@
 // port object that never opens a device.
 
 #include "app/vorlagen.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "train/precisetimer.h"
 
 #include <QApplication>

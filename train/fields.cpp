@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "train/fields.h"
 
-#include "serial/commcontrol.h"
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 
 #include <QRegularExpression>
+#include <limits>
 
 namespace Fields {
 
@@ -51,14 +51,36 @@ std::optional<PortFailure> portRefusal(const QString &text)
     return std::nullopt;
 }
 
+namespace {
+
+const QString kFraming = QStringLiteral(",n,8,1");
+
+} // namespace
+
 QString settingsText(const QString &rateText)
 {
-    return rateText + QStringLiteral(",n,8,1");
+    return rateText + kFraming;
 }
 
 qint32 bitRate(const QString &rateText)
 {
-    return CommControl::bitRateOf(settingsText(rateText));
+    // The rate in plain decimal digits; spaces around it are no part of it, as in the other
+    // number fields.
+    static const QRegularExpression form(QStringLiteral("^\\s*([0-9]{1,10})\\s*$"));
+    const auto match = form.match(rateText);
+    if (!match.hasMatch())
+        return 0;
+    const qlonglong rate = match.captured(1).toLongLong();
+    if (rate < 1 || rate > std::numeric_limits<qint32>::max())
+        return 0;
+    return qint32(rate);
+}
+
+std::optional<QString> rateTextOf(const QString &settings)
+{
+    if (!settings.endsWith(kFraming, Qt::CaseInsensitive))
+        return std::nullopt;
+    return settings.chopped(kFraming.size());
 }
 
 std::optional<int> periodMs(const QString &text)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "serial/portfailure.h"
+#include "texts/portfailure.h"
 #include "train/decoder.h"
 
 #include <QString>
@@ -30,6 +30,8 @@ QString settingsText(const QString &rateText);
 
 // The bit rate the port runs for a "b/s:" text; 0 when the port refuses the text.
 qint32 bitRate(const QString &rateText);
+// The "b/s:" text a settings text was built from; none when it is no "<rate>,n,8,1".
+std::optional<QString> rateTextOf(const QString &settings);
 
 // The rates "b/s:" offers, in its order; any other whole rate may be typed.
 inline constexpr qint32 kStandardBitRates[] = {110,  300,   600,   1200,  2400,  4800,

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/realtime.h"
 
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 
 #if defined(Q_OS_WIN)
 #ifndef NOMINMAX

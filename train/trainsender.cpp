@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "train/trainsender.h"
 
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
 #include "train/fields.h"
 
 #include <QMetaObject>
@@ -11,7 +11,6 @@
 namespace {
 
 constexpr qint16 kQueueSize = 1024;
-constexpr qint16 kInputLen = 1;
 
 } // namespace
 
@@ -69,18 +68,19 @@ void TrainSender::Form_Load()
 
 void TrainSender::chkDTR_Click()
 {
-    lineClick(true);
+    lineClick(LineDriver::ModemLine::Dtr);
 }
 
 void TrainSender::chkRTS_Click()
 {
-    lineClick(false);
+    lineClick(LineDriver::ModemLine::Rts);
 }
 
 // A line that fails during a repetition ends it as a failed send does: the report is the one
 // for the fault, and no tick comes after it to report the closed port again.
-void TrainSender::lineClick(bool dtr)
+void TrainSender::lineClick(LineDriver::ModemLine line)
 {
+    const bool dtr = line == LineDriver::ModemLine::Dtr;
     const Panel::CheckState state = dtr ? m_panel.dtrState() : m_panel.rtsState();
     if (state == Panel::CheckState::Grayed)
         return;
@@ -106,17 +106,12 @@ std::optional<PortFailure> TrainSender::setUpLocked()
     const QString portText = m_panel.portText();
     const auto number = Fields::toInteger16(portText);
     if (!number)
-        return Fields::isWholeNumber(portText) ? OperatorText::portOutOfRange(portText)
-                                               : OperatorText::portNotANumber(portText);
+        return Fields::portRefusal(portText); // not a number, or out of range
     if (auto f = MSCommPort.setCommPort(*number))
         return f;
     if (auto f = MSCommPort.setSettings(settings))
         return f;
-    if (auto f = MSCommPort.setInBufferSize(kQueueSize))
-        return f;
     if (auto f = MSCommPort.setOutBufferSize(kQueueSize))
-        return f;
-    if (auto f = MSCommPort.setInputLen(kInputLen))
         return f;
     if (auto f = MSCommPort.setPortOpen(true))
         return f;
@@ -222,7 +217,7 @@ void TrainSender::endForExit()
 bool TrainSender::refusedAsTooLong(const QString &text, Terminator terminator)
 {
     const qint64 bytes = trainByteCount(text);
-    if (bytes <= trainCapacity(terminator))
+    if (Fields::trainFits(bytes, terminator))
         return false;
     showCritical(OperatorText::trainTooLong(bytes, trainCapacity(terminator)));
     return true;
@@ -296,22 +291,10 @@ bool TrainSender::isRepeating() const
     return m_repeating;
 }
 
-qint16 TrainSender::brojBajtova() const
-{
-    std::lock_guard lock(m_lock);
-    return BrojBajtova;
-}
-
 PovorkaBuffer TrainSender::povorka() const
 {
     std::lock_guard lock(m_lock);
     return Povorka;
-}
-
-QByteArray TrainSender::train() const
-{
-    std::lock_guard lock(m_lock);
-    return m_train;
 }
 
 // The start is read first: it was taken from the same count, which only grows, so the difference

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/commcontrol.h"
+#include "serial/linedriver.h"
 #include "train/decoder.h"
 #include "train/panel.h"
 #include "train/rtlock.h"
@@ -51,10 +52,7 @@ public:
     void endForExit();
 
     bool isRepeating() const;
-    qint16 brojBajtova() const;
     PovorkaBuffer povorka() const;
-    // The bytes the next send puts on the line.
-    QByteArray train() const;
     // Since the repetition began.
     quint64 trainsSent() const { return m_sent.load(); }
     quint64 deadlinesMissed() const;
@@ -70,7 +68,7 @@ private:
     std::optional<PortFailure> closeLocked();
     void stopLocked();
     void failLocked(const PortFailure &failure);
-    void lineClick(bool dtr);
+    void lineClick(LineDriver::ModemLine line);
     bool refusedAsTooLong(const QString &text, Terminator terminator);
     struct Walked;
     static Walked walk(const QString &text, Terminator terminator);

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "serial/operatortexts.h"
+#include "texts/failures.h"
+
+#include "texts/words.h"
 
 #include <algorithm>
 
@@ -24,18 +26,6 @@ QString report(const PortFailure &failure)
     return QStringLiteral("Greska ") + QString::number(failure.number) + QStringLiteral(" - ") +
            failure.description + QStringLiteral(" - ") + failure.source +
            QStringLiteral("\r\n Pokusajte ponovo !");
-}
-
-QString quotedInput(const QString &text)
-{
-    // A box is read, not scrolled: a pasted megabyte shows as its first few characters.
-    constexpr qsizetype kShown = 24;
-    if (text.size() <= kShown)
-        return QLatin1Char('"') + text + QLatin1Char('"');
-    qsizetype cut = kShown - 3;
-    if (text.at(cut - 1).isHighSurrogate())
-        --cut; // never half a character
-    return QLatin1Char('"') + text.left(cut) + QStringLiteral("...\"");
 }
 
 PortFailure portNotANumber(const QString &text)
@@ -73,12 +63,6 @@ PortFailure badQueueSize(qint16 size)
     return fromPort(
         PortError::BadQueueSize,
         QStringLiteral("Velicina bafera mora biti pozitivna, a zadata je %1").arg(size));
-}
-
-PortFailure badReadLength(qint16 length)
-{
-    return fromPort(PortError::BadReadLength,
-                    QStringLiteral("Duzina citanja ne moze biti negativna (%1)").arg(length));
 }
 
 PortFailure numberChangedWhileOpen()

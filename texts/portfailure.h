@@ -14,15 +14,13 @@ struct PortFailure
 };
 
 // The numbers of the port error report (the README has the table; the texts are in
-// serial/operatortexts.h). 1xx: a field or setting refused; 2xx: the open; 3xx: while open.
+// texts/failures.h). 1xx: a field or setting refused; 2xx: the open; 3xx: while open.
 namespace PortError {
 inline constexpr int PortNotANumber = 101;
 inline constexpr int PortOutOfRange = 102;
 inline constexpr int PortBelowOne = 103;
 inline constexpr int BadBitRate = 104;
-inline constexpr int BadSettings = 105; // reserved: the program builds every settings text itself
 inline constexpr int BadQueueSize = 106;
-inline constexpr int BadReadLength = 107;
 inline constexpr int NoSuchPort = 201;
 inline constexpr int PortInUse = 202;
 inline constexpr int PermissionDenied = 203;
@@ -33,7 +31,6 @@ inline constexpr int AlreadyOpen = 207;
 inline constexpr int DeviceGone = 301;
 inline constexpr int QueueFull = 302;
 inline constexpr int WriteFailed = 303;
-inline constexpr int CloseFailed = 304; // reserved: a close returns at once, later failures are 301
 inline constexpr int PortClosed = 305;
 inline constexpr int LinesFailed = 306;
 } // namespace PortError

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "serial/portfailure.h"
+#include "texts/portfailure.h"
+#include "texts/words.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,9 +21,6 @@ inline const QString kSourcePort = QStringLiteral("MSCommPort");
 QString reportTitle();
 QString report(const PortFailure &failure);
 
-// What the operator typed, as a message shows it: a short piece in quotes, elided when long.
-QString quotedInput(const QString &text);
-
 // The window's own checks of "Port:" (source VorlaGen).
 PortFailure portNotANumber(const QString &text);
 PortFailure portOutOfRange(const QString &text);
@@ -31,7 +29,6 @@ PortFailure portOutOfRange(const QString &text);
 PortFailure portBelowOne(qint16 number);
 PortFailure badBitRate(const QString &rateText);
 PortFailure badQueueSize(qint16 size);
-PortFailure badReadLength(qint16 length);
 PortFailure numberChangedWhileOpen();
 PortFailure portClosed();
 
