@@ -2,6 +2,7 @@
 #include "app/linepreview.h"
 
 #include "texts/failures.h"
+#include "texts/line.h"
 #include "train/fields.h"
 
 #include <QAbstractNativeEventFilter>
@@ -285,9 +286,7 @@ QString LinePreview::counterLine() const
 {
     if (!m_repeating)
         return {};
-    const QString counters = QStringLiteral("Poslato povorki: %1, propusteno rokova: %2")
-                                 .arg(m_counters.sent)
-                                 .arg(m_counters.missed);
+    const QString counters = OperatorText::repetitionCounters(m_counters.sent, m_counters.missed);
     if (m_counters.ordinaryPolicy.isEmpty())
         return counters;
     return counters + QStringLiteral(", ") +

@@ -8,6 +8,7 @@
 
 #include "cli/sendoptions.h"
 #include "serial/seriallines.h"
+#include "texts/line.h"
 #include "train/decoder.h"
 #include "train/engine.h"
 #include "train/fields.h"
@@ -138,9 +139,9 @@ int repeat(const SendOptions &options, TrainSender &sender, const ErrorOutput &e
             QCoreApplication::exit(kPortFailure);
     });
     const auto report = [&] {
-        print(u"vorlagen-send: poslato povorki: %1, propusteno rokova: %2\n"_s
-                  .arg(sender.trainsSent())
-                  .arg(sender.deadlinesMissed()));
+        print(u"vorlagen-send: "_s +
+              OperatorText::repetitionCounters(sender.trainsSent(), sender.deadlinesMissed()) +
+              u'\n');
     };
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, report);

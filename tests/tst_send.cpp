@@ -121,7 +121,7 @@ void tst_Send::asAScriptSeesIt_data()
         << QString() << 1 << 0 << QString() << QString();
     row("getopt's forms, a count every second",
         {u"-p7"_s, u"-b9600"_s, u"--per=5"_s, u"-vn3"_s, text}, QString(), 3, 0,
-        u"vorlagen-send: poslato povorki: 3, propusteno rokova: "_s);
+        u"vorlagen-send: Poslato povorki: 3, propusteno rokova: "_s);
     row("until SIGINT, all delivered", {u"-p"_s, u"7"_s, u"-t"_s, u"5"_s, text}, u"INT"_s, -1, 0,
         QString());
     row("a device by its path", {u"--device=@dev"_s, text}, QString(), 1, 0, QString());
@@ -211,7 +211,7 @@ void tst_Send::drive(QProcess &send, const QString &how, QString &errors)
         ::kill(pid_t(send.processId()), SIGINT);
     } else if (how == u"stall+TERM"_s) {
         QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromLocal8Bit(send.readAllStandardError()))
-                                     .contains(u"poslato povorki"_s),
+                                     .contains(u"Poslato povorki"_s),
                                  kWaitMs);
         ::kill(pid_t(send.processId()), SIGTERM);
     }

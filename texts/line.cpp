@@ -90,4 +90,10 @@ QString lineShownInPicture(qint64 shown, qint64 more)
     return QStringLiteral("Na slici ") + lineShownBytes(shown, more);
 }
 
+QString repetitionCounters(quint64 sent, quint64 missed)
+{
+    return QStringLiteral("Poslato povorki: %1, propusteno rokova: %2")
+        .arg(QString::number(sent), QString::number(missed));
+}
+
 } // namespace OperatorText

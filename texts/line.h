@@ -33,4 +33,7 @@ QString lineEmptyTrain();
 QString lineShownBytes(qint64 shown, qint64 more);
 QString lineShownInPicture(qint64 shown, qint64 more);
 
+// While repeating: "Poslato povorki: 3, propusteno rokova: 0" (the preview, vorlagen-send -v).
+QString repetitionCounters(quint64 sent, quint64 missed);
+
 } // namespace OperatorText
