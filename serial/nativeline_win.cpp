@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "serial/nativeline.h"
+#include "serial/nativeline_win_p.h"
 
 #include "serial/windowserrors.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
-#include <string>
 #include <utility>
 #include <windows.h>
 
@@ -23,211 +21,17 @@
 // may give its value to the next handle opened.
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Status = NativeLine::Status;
-
 // How long releaseHandle() waits for a cancelled write, and for calls still under way, before it
 // leaves them the buffer.
 constexpr DWORD kCancelWaitMs = 2000;
 constexpr DWORD kCancelSliceMs = 50;
-// A write that Windows aborted without our asking (its thread ended) is issued again; this many
-// aborts in a row without a byte moved are taken as the device's answer.
-constexpr int kAbortsTaken = 3;
 // After the driver has handed its last byte to the hardware: what a UART's transmitter or an
 // adapter's USB frame may still add to the time the bytes need at the rate.
 constexpr auto kLineSlack = std::chrono::milliseconds(10);
 
-// A write that fails at once is no missing feature of the device.
-Status writeStatusOf(DWORD error)
-{
-    const Status status = WindowsError::lineStatus(error);
-    return status == Status::Unsupported ? Status::Failed : status;
-}
-
-struct Outcome
-{
-    Status status = Status::Ok;
-    DWORD error = 0;
-};
-
-Outcome failed()
-{
-    const DWORD error = ::GetLastError();
-    return {WindowsError::lineStatus(error), error};
-}
-
-// How long `bytes` take on the line at `rate` b/s, 8N1: ten bits a byte.
-Clock::duration lineTime(std::int64_t bytes, std::int32_t rate)
-{
-    if (rate <= 0)
-        return {};
-    return std::chrono::microseconds(bytes * 10 * 1000000 / rate);
-}
-
-// The rates a driver lists in its properties (BAUD_* bits), for drivers without BAUD_USER.
-constexpr std::pair<DWORD, std::int32_t> kListedRates[] = {
-    {BAUD_075, 75},        {BAUD_110, 110},     {BAUD_150, 150},   {BAUD_300, 300},
-    {BAUD_600, 600},       {BAUD_1200, 1200},   {BAUD_1800, 1800}, {BAUD_2400, 2400},
-    {BAUD_4800, 4800},     {BAUD_7200, 7200},   {BAUD_9600, 9600}, {BAUD_14400, 14400},
-    {BAUD_19200, 19200},   {BAUD_38400, 38400}, {BAUD_56K, 56000}, {BAUD_57600, 57600},
-    {BAUD_115200, 115200}, {BAUD_128K, 128000},
-};
-
-// The rate the driver can run for `rate`: the rate itself where it takes any, else the nearest
-// rate it lists.
-std::int32_t rateOffered(HANDLE handle, std::int32_t rate)
-{
-    COMMPROP properties{};
-    if (!::GetCommProperties(handle, &properties) || (properties.dwSettableBaud & BAUD_USER))
-        return rate;
-    std::int32_t nearest = 0;
-    for (const auto &[bit, listed] : kListedRates) {
-        const auto distance = [rate](std::int32_t r) { return r > rate ? r - rate : rate - r; };
-        if ((properties.dwSettableBaud & bit) && (!nearest || distance(listed) < distance(nearest)))
-            nearest = listed;
-    }
-    return nearest ? nearest : rate; // a driver that lists nothing says nothing
-}
-
 } // namespace
 
-// Everything below is used under `lock`.
-struct NativeLine::State
-{
-    std::mutex lock;
-    std::condition_variable changed; // users left, or a discard came
-    HANDLE event = nullptr;          // manual reset; set once the write in flight has finished
-    DWORD eventError = 0;            // why there is no event
-    OVERLAPPED overlapped{};
-    std::string inFlight; // must outlive the write the driver is working on
-    DWORD offset = 0;     // bytes of inFlight the driver has finished with
-    bool writing = false;
-    DWORD writeError = 0;  // a write that failed: bytes push() took are lost, so it sticks
-    int aborts = 0;        // aborts in a row that nobody here asked for, without a byte moved
-    bool dropping = false; // the write in flight is being discarded on purpose
-    unsigned discards = 0; // discardPending() calls so far
-    int users = 0;         // calls that use the handle without the lock
-    int flushing = 0;      // of them, in FlushFileBuffers
-    int dtr = -1;          // the levels last chosen (-1: none yet, the port's own stand)
-    int rts = -1;
-    std::int32_t rate = 0;      // what the device runs at, for the drain's wait (0: unknown)
-    Clock::time_point lineFree; // when the bytes taken so far can have left the line, at best
-
-    // Hands the driver the rest of inFlight. 0 or the error.
-    DWORD startWrite(HANDLE handle)
-    {
-        overlapped = OVERLAPPED{};
-        overlapped.hEvent = HANDLE(ULONG_PTR(event) | 1);
-        ::ResetEvent(event);
-        const DWORD size = DWORD(inFlight.size() - offset);
-        if (!::WriteFile(handle, inFlight.data() + offset, size, nullptr, &overlapped)) {
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_IO_PENDING) {
-                ::SetEvent(event);
-                return error;
-            }
-        }
-        writing = true;
-        return 0;
-    }
-
-    bool inFlightUnfinished() const { return writing && !HasOverlappedIoCompleted(&overlapped); }
-
-    // Ok once no write is in flight, WouldBlock while one is. A write the driver ended early (a
-    // write time-out), or one that Windows aborted because the thread that issued it ended,
-    // goes on with its rest, so every byte push() took leaves, in order.
-    Outcome finishWrite(HANDLE handle)
-    {
-        if (writeError)
-            return {writeStatusOf(writeError), writeError};
-        if (!writing)
-            return {};
-        DWORD done = 0;
-        if (!::GetOverlappedResult(handle, &overlapped, &done, FALSE)) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_IO_INCOMPLETE)
-                return {Status::WouldBlock, 0};
-            // A time-out that moved nothing (how Wine ends one) is an early end like any other:
-            // the bytes are still ours to send.
-            const bool early = error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT;
-            const bool orphaned = error == ERROR_OPERATION_ABORTED && !dropping &&
-                                  (done > 0 || ++aborts < kAbortsTaken);
-            if (!early && !orphaned && !dropping) {
-                writing = false;
-                writeError = error;
-                return {writeStatusOf(error), error};
-            }
-        }
-        writing = false;
-        if (std::exchange(dropping, false)) {
-            inFlight.clear();
-            offset = 0;
-            return {};
-        }
-        if (done > 0)
-            aborts = 0;
-        offset += done;
-        if (offset >= inFlight.size())
-            return {};
-        if (const DWORD error = startWrite(handle)) {
-            writeError = error;
-            return {writeStatusOf(error), error};
-        }
-        return {Status::WouldBlock, 0};
-    }
-
-    // Writes the whole DCB: the rate (0: keeps it), 8N1, and no flow control of any kind. Another
-    // program may have left DSR or CTS flow control on, and a write would then wait for a line
-    // nobody raises. Read back, the rate the driver reports goes to `applied`.
-    Outcome writeDcb(HANDLE handle, std::int32_t newRate, std::int32_t *applied)
-    {
-        DCB dcb{};
-        dcb.DCBlength = sizeof(dcb);
-        if (!::GetCommState(handle, &dcb))
-            return failed();
-        if (newRate > 0)
-            dcb.BaudRate = DWORD(newRate);
-        dcb.fBinary = TRUE;
-        dcb.fParity = FALSE;
-        dcb.Parity = NOPARITY;
-        dcb.ByteSize = 8;
-        dcb.StopBits = ONESTOPBIT;
-        dcb.fOutxCtsFlow = FALSE;
-        dcb.fOutxDsrFlow = FALSE;
-        dcb.fDsrSensitivity = FALSE;
-        dcb.fOutX = FALSE;
-        dcb.fInX = FALSE;
-        dcb.fTXContinueOnXoff = TRUE;
-        dcb.fErrorChar = FALSE;
-        dcb.fNull = FALSE;
-        dcb.fAbortOnError = FALSE;
-        // Windows refuses a DCB whose XON and XOFF characters are equal, even with XON/XOFF off,
-        // and some drivers report them so (both 0): the usual ones.
-        dcb.XonChar = 0x11;
-        dcb.XoffChar = 0x13;
-        // The driver applies these modes at the next open and after some events of its own:
-        // they say what the operator chose. Until a level is chosen, a handshake mode (flow
-        // control) becomes a plain one.
-        if (dtr >= 0)
-            dcb.fDtrControl = dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-        else if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE)
-            dcb.fDtrControl = DTR_CONTROL_DISABLE;
-        if (rts >= 0)
-            dcb.fRtsControl = rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-        else if (dcb.fRtsControl != RTS_CONTROL_ENABLE)
-            dcb.fRtsControl = RTS_CONTROL_DISABLE;
-        if (!::SetCommState(handle, &dcb))
-            return failed();
-        DCB back{};
-        back.DCBlength = sizeof(back);
-        if (!::GetCommState(handle, &back))
-            return failed();
-        rate = std::int32_t(back.BaudRate);
-        if (applied)
-            *applied = rate;
-        return {};
-    }
-};
+using namespace NativeLineWin;
 
 NativeLine::NativeLine(Handle handle)
     : NativeLine(handle, false)
