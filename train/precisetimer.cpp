@@ -29,22 +29,24 @@ namespace {
 // only takes us to this far before a deadline; a high-resolution waitable timer does the rest.
 constexpr PreciseTimer::Clock::duration kFinalStretch = std::chrono::milliseconds(20);
 
-class SenderThread
+// What the timer's thread sets up for itself while it runs (its priority, the waitable timer),
+// and its last stretch of waiting before a deadline.
+class SenderThreadSetup
 {
 public:
     // The direct request there is the time-critical thread priority.
-    explicit SenderThread(const RealtimeRequest &request)
+    explicit SenderThreadSetup(const RealtimeRequest &request)
         : m_timer(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                          TIMER_ALL_ACCESS))
         , m_priority(raiseThisThread(request, THREAD_PRIORITY_TIME_CRITICAL))
     {}
-    ~SenderThread()
+    ~SenderThreadSetup()
     {
         if (m_timer)
             CloseHandle(m_timer);
     }
-    SenderThread(const SenderThread &) = delete;
-    SenderThread &operator=(const SenderThread &) = delete;
+    SenderThreadSetup(const SenderThreadSetup &) = delete;
+    SenderThreadSetup &operator=(const SenderThreadSetup &) = delete;
 
     SenderPriority priority() const { return m_priority; }
 
@@ -91,12 +93,13 @@ constexpr PreciseTimer::Clock::duration kFinalStretch = PreciseTimer::Clock::dur
 // own real-time threads.
 constexpr int kRealtimePriority = 1;
 
-class SenderThread
+// What the timer's thread sets up for itself while it runs (its priority, the timer slack).
+class SenderThreadSetup
 {
 public:
     // On a busy machine an ordinary thread waits for a core behind everything else; a real-time
     // one gets it at once.
-    explicit SenderThread(const RealtimeRequest &request)
+    explicit SenderThreadSetup(const RealtimeRequest &request)
     {
 #ifdef Q_OS_LINUX
         // The default 50 us of slack would be most of the error budget at short periods.
@@ -227,8 +230,8 @@ PreciseTimer::Next PreciseTimer::nextDeadline(Clock::time_point served, Clock::d
 
 void PreciseTimer::run()
 {
-    SenderThread thread(m_request);
-    m_granted.set_value(thread.priority());
+    SenderThreadSetup setup(m_request);
+    m_granted.set_value(setup.priority());
     std::unique_lock lock(m_mutex);
     while (!m_quit) {
         // Read before anything is looked at: whatever changes after this rings the bell, so the
@@ -249,7 +252,7 @@ void PreciseTimer::run()
                 waitLocked(lock, seen, deadline - kFinalStretch);
             } else {
                 lock.unlock();
-                thread.sleepUntil(deadline);
+                setup.sleepUntil(deadline);
                 lock.lock();
             }
             continue;
