@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include "train/precisetimer.h"
+
 // The send commands against a fake port, a hand-ticked timer and recorded message boxes.
 class tst_TrainSender : public QObject
 {
@@ -25,6 +27,7 @@ private slots:
     void failureDuringRepetitionStopsAndReportsOnce_data();
     void failureDuringRepetitionStopsAndReportsOnce();
     void boxesNeverStack();
+    void ticksRaceEveryCommand();
 
 private:
     FakeTimer &timer() { return static_cast<FakeTimer &>(m_engine->timer()); }
@@ -317,6 +320,40 @@ void tst_TrainSender::boxesNeverStack()
     QCOMPARE(m_messenger.boxes.size(), 2);
     QCOMPARE(m_messenger.mostAtOnce, 1);
     QVERIFY(m_messenger.boxes.last().text.startsWith(QStringLiteral("Greska 301 - x")));
+}
+
+// The real timer ticks every millisecond on its own thread while every command runs: each write
+// is one whole train that a command put in place, never a mix, and none comes once STOP has
+// returned. (Under ThreadSanitizer a tick without the commands' lock is a reported race.)
+void tst_TrainSender::ticksRaceEveryCommand()
+{
+    auto line = std::make_shared<FakeLine>();
+    Engine::Parts parts = fakeParts(line);
+    parts.timer = std::make_unique<PreciseTimer>();
+    FakePanel panel;
+    panel.period = QStringLiteral("1");
+    Engine engine(std::move(parts), panel, m_messenger);
+    TrainSender &sender = engine.sender();
+    const QStringList trains{QStringLiteral("11 11 11 11"), QStringLiteral("22 22"),
+                             QStringLiteral("33 33 33 33 33 33")};
+    for (int round = 0; round < 200; ++round) {
+        panel.train = trains[round % 3];
+        panel.dtr = round % 2 ? Panel::CheckState::Checked : Panel::CheckState::Unchecked;
+        sender.chkDTR_Click();
+        round % 7 == 6 ? sender.cmdJednom_Click() : sender.cmdPonavljanje_Click();
+        if (round % 5 == 4)
+            sender.cmdStop_Click();
+        QTest::qWait(1);
+    }
+    sender.cmdStop_Click();
+    const qsizetype written = line->writes.size();
+    QTest::qWait(20);
+    QCOMPARE(line->writes.size(), written);
+    QVERIFY(written > 20);
+    for (const QByteArray &train : std::as_const(line->writes))
+        QVERIFY2(train == QByteArray(train.size(), train.front()) && train.size() % 2 == 0,
+                 train.toHex(' ').constData());
+    QVERIFY(m_messenger.boxes.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_TrainSender)
