@@ -12,7 +12,6 @@ private slots:
     void token();
     void walk_data();
     void walk();
-    void walkLeavesTheRestOfTheBuffer();
 };
 
 namespace {
@@ -29,7 +28,6 @@ void tst_Decoder::token_data()
 {
     QTest::addColumn<QString>("token");
     QTest::addColumn<int>("value");
-    QTest::newRow("empty") << QString() << 0;
     QTest::newRow("09") << QStringLiteral("09") << 0x09;
     QTest::newRow("fF: lower case is no digit") << QStringLiteral("fF") << 0x0F;
     QTest::newRow("G7: non-digit high") << QStringLiteral("G7") << 0x07;
@@ -50,7 +48,6 @@ void tst_Decoder::walk_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("empty") << QString() << QByteArray();
     QTest::newRow("any separator") << QStringLiteral("FF,00-7E") << QByteArray("\xFF\x00\x7E", 3);
     QTest::newRow("F0 F: a last lone char") << QStringLiteral("F0 F") << QByteArray("\xF0\xF0", 2);
     QTest::newRow("no separators") << QStringLiteral("F0F0") << QByteArray("\xF0\x00", 2);
@@ -72,22 +69,6 @@ void tst_Decoder::walk()
     QVERIFY(!walkTrain(text, Terminator::None, povorka, count));
     QCOMPARE(sent(povorka, count), bytes);
     QCOMPARE(trainByteCount(text), qint64(bytes.size()));
-}
-
-// Only the walked slots change, plus the terminating zero of a repetition.
-void tst_Decoder::walkLeavesTheRestOfTheBuffer()
-{
-    PovorkaBuffer povorka;
-    povorka.fill(0xAA);
-    qint16 count = 0;
-    QVERIFY(!walkTrain(QStringLiteral("11 22 33"), Terminator::None, povorka, count));
-    QCOMPARE(sent(povorka, 4), QByteArray("\x11\x22\x33\xAA", 4));
-    QVERIFY(!walkTrain(QStringLiteral("55"), Terminator::Zero, povorka, count));
-    QCOMPARE(int(count), 1);
-    QCOMPARE(sent(povorka, 4), QByteArray("\x55\x00\x33\xAA", 4));
-    QVERIFY(!walkTrain(QString(), Terminator::Zero, povorka, count));
-    QCOMPARE(int(count), 0);
-    QCOMPARE(int(povorka[0]), 0);
 }
 
 QTEST_APPLESS_MAIN(tst_Decoder)
