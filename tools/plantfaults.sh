@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Plants faults one at a time and runs the whole suite against each: a fault that some test
-# catches is "caught", one that every test lets through "survived". Each fault is a patch under
-# tools/faults/ (a unified diff against the committed tree; its first line, "Fault: ...", says
-# what it breaks). It works in a scratch worktree of HEAD, so the working tree is never touched.
-# Takes minutes (a build and the suite per fault): run it on demand, not in CI.
+# Plants faults one at a time and runs the suite against each, as CI would: the whole suite, and
+# when that lets the fault through, the engine's tests under ThreadSanitizer (a race shows only
+# there). A fault that some test catches is "caught", one that every test lets through
+# "survived". Each fault is a patch under tools/faults/ (a unified diff against the committed
+# tree; its first line, "Fault: ...", says what it breaks). It works in a scratch worktree of
+# HEAD, so the working tree is never touched. Takes minutes (builds and the suite per fault):
+# run it on demand, not in CI.
 # Usage: tools/plantfaults.sh [PATCH...]    (default: every tools/faults/*.patch)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -17,22 +19,33 @@ for i in "${!patches[@]}"; do
 done
 
 jobs=$(nproc 2>/dev/null || echo 2)
-scratch=$(mktemp -d)
+# Fixed places, so that the builds go on from one run to the next.
+scratch=$root/build/plantfaults-tree
+log=$root/build/plantfaults.log
 build=$root/build/plantfaults
-trap 'git -C "$root" worktree remove --force "$scratch" >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
+tsan=$root/build/plantfaults-tsan
+tsan_tests=(tst_serialline tst_serialdevice tst_trainsender tst_precisetimer tst_endtoend)
+drop_tree() { git -C "$root" worktree remove --force "$scratch" >/dev/null 2>&1 || rm -rf "$scratch"; }
+drop_tree
+trap drop_tree EXIT
 git worktree add --detach --force "$scratch" HEAD >/dev/null
 export QT_QPA_PLATFORM=offscreen
 
 suite() {
-    cmake --build "$build" -j "$jobs" >"$scratch.log" 2>&1 || return 3
+    cmake --build "$build" -j "$jobs" >"$log" 2>&1 || return 3
     # A fault that hangs a test is caught by the bound, not waited out.
-    ctest --test-dir "$build" -j "$jobs" --timeout 60 >>"$scratch.log" 2>&1
+    ctest --test-dir "$build" -j "$jobs" --timeout 60 >>"$log" 2>&1 || return 1
+    cmake --build "$tsan" -j "$jobs" --target "${tsan_tests[@]}" >>"$log" 2>&1 || return 3
+    TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$scratch/tests/tsan.supp" \
+        ctest --test-dir "$tsan" -j "$jobs" --timeout 60 \
+              -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$" >>"$log" 2>&1
 }
 
 echo "== the suite without a fault"
 cmake -S "$scratch" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$scratch" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLAGEN_TSAN=ON >/dev/null
 if ! suite; then
-    echo "the suite fails without a fault: mend that first ($scratch.log)" >&2
+    echo "the suite fails without a fault: mend that first ($log)" >&2
     exit 1
 fi
 
@@ -53,7 +66,7 @@ for patch in "${patches[@]}"; do
         printf '%-9s %-28s %s\n' "NOBUILD" "$name" "does not build: $what"
         invalid=$((invalid + 1))
     elif [ "$status" -ne 0 ]; then
-        failed=$(grep -oE '[0-9]+ - tst_[a-z_]+' "$scratch.log" | sed 's/^[0-9]* - //' | sort -u |
+        failed=$(grep -oE '[0-9]+ - tst_[a-z_]+' "$log" | sed 's/^[0-9]* - //' | sort -u |
                      tr '\n' ' ')
         printf '%-9s %-28s %s (%s s: %s)\n' "caught" "$name" "$what" "$seconds" "${failed% }"
         caught=$((caught + 1))
@@ -63,7 +76,8 @@ for patch in "${patches[@]}"; do
     fi
     git -C "$scratch" checkout -q -- . && git -C "$scratch" clean -fdq
 done
-# Back to the tree as committed, so the next run starts from a build that matches it.
+# Back to the tree as committed, so the next run starts from builds that match it.
 cmake --build "$build" -j "$jobs" >/dev/null 2>&1 || true
+cmake --build "$tsan" -j "$jobs" --target "${tsan_tests[@]}" >/dev/null 2>&1 || true
 total=$((caught + survived))
 echo "caught $caught of $total planted faults$([ "$total" -gt 0 ] && echo " ($((caught * 100 / total)) %)")$([ "$invalid" -gt 0 ] && echo "; $invalid did not apply or build")"
