@@ -150,7 +150,7 @@ VorlaGen::VorlaGen(Engine::Parts parts, QWidget *parent)
     connectHandlers();
     // The preview finds ports as the port object does, with its own copy of the map: its
     // listings run on a worker thread.
-    m_preview->setPortMap(port().portMap());
+    m_preview->portWatcher().setPortMap(port().portMap());
     chkDTR->setFocus();
 }
 
