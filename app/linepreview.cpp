@@ -3,6 +3,7 @@
 
 #include "texts/failures.h"
 #include "texts/line.h"
+#include "texts/window.h"
 #include "train/fields.h"
 
 #include <QMouseEvent>
@@ -24,7 +25,7 @@ LinePreview::LinePreview(QWidget *parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true); // the hand over the drawn line says it can be clicked
-    setAccessibleName(QStringLiteral("Pregled TX linije"));
+    setAccessibleName(OperatorText::linePreviewName());
     QFont small = font();
     small.setPixelSize(10);
     setFont(small);
@@ -128,26 +129,23 @@ LinePreview::PortLines LinePreview::portLines(const QString &portText,
 {
     const auto number = Fields::toInteger16(portText);
     if (!number)
-        return {QStringLiteral("Port: nije broj")};
-    const QString name = QStringLiteral("COM%1").arg(*number);
+        return {OperatorText::linePortNotANumber()};
     if (!where || where->number != *number)
-        return {name};
+        return {OperatorText::linePortName(*number)};
     PortLines lines;
     if (!where->tried.isEmpty() && !where->exists())
-        lines.details << QStringLiteral("Trazeno: ") + where->tried;
+        lines.details << OperatorText::linePortTried(where->tried);
     if (!where->exists() && !where->ended)
-        lines.details << QStringLiteral("Postoje: ") +
-                             (where->present.isEmpty() ? QStringLiteral("nijedan serijski port")
-                                                       : where->present.join(QStringLiteral(", ")));
+        lines.details << OperatorText::linePortsPresent(where->present);
     lines.missing = !where->exists();
     if (where->ended)
-        lines.line = name + QStringLiteral(" ne postoji: virtuelni port je zavrsen");
+        lines.line = OperatorText::linePortEnded(*number);
     else if (!where->exists())
-        lines.line = name + QStringLiteral(" ne postoji");
-    else if (where->device == name) // Windows: the number is the name
-        lines.line = name;
+        lines.line = OperatorText::linePortMissing(*number);
+    else if (where->device == OperatorText::linePortName(*number)) // Windows: the name says it
+        lines.line = OperatorText::linePortName(*number);
     else
-        lines.line = name + QStringLiteral(" = ") + where->device;
+        lines.line = OperatorText::linePortAt(*number, where->device);
     return lines;
 }
 
@@ -299,12 +297,12 @@ int LinePreview::paintAxis(QPainter &painter) const
     painter.setPen(palette().color(QPalette::Text));
     const qsizetype shown = m_summary.firstBytes.size();
     if (shown == 0) {
-        painter.drawText(plotRect().left(), row, QStringLiteral("prazna povorka"));
+        painter.drawText(plotRect().left(), row, OperatorText::lineAxisEmpty());
         return row;
     }
     const QString begin = QStringLiteral("0");
     const QString end = m_summary.hasRate() ? formatDuration(trainSeconds(shown, m_summary.bitRate))
-                                            : QStringLiteral("%1 bit").arg(shown * kBitsPerByte);
+                                            : OperatorText::lineAxisBits(shown * kBitsPerByte);
     const int beginX = xOfBit(0) - metrics.horizontalAdvance(begin) / 2;
     const int endX = std::min(xOfBit(shownBits()) - metrics.horizontalAdvance(end) / 2,
                               width() - metrics.horizontalAdvance(end));

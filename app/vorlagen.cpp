@@ -5,6 +5,7 @@
 #include "app/pulsedialog.h"
 
 #include "texts/pulses.h"
+#include "texts/window.h"
 #include "train/fields.h"
 
 #include <QCheckBox>
@@ -83,18 +84,20 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &title, const 
 // and frames have room to spare at any of the sizes tried.
 struct LabelFit
 {
-    const char *text;
+    QString (*text)();
     int widthTwips;
     int heightTwips;
 };
-constexpr LabelFit kLabels[] = {
-    {"Port:", 375, 255}, {"b/s:", 375, 255}, {"Perioda:", 615, 255}, {"ms", 255, 240}};
+constexpr LabelFit kLabels[] = {{&OperatorText::portLabel, 375, 255},
+                                {&OperatorText::rateLabel, 375, 255},
+                                {&OperatorText::periodLabel, 615, 255},
+                                {&OperatorText::periodUnit, 255, 240}};
 
 bool labelsFit(const QFont &font)
 {
     const QFontMetrics metrics(font);
     for (const auto &fit : kLabels) {
-        if (metrics.horizontalAdvance(QLatin1String(fit.text)) > VorlaGen::px(fit.widthTwips) ||
+        if (metrics.horizontalAdvance(fit.text()) > VorlaGen::px(fit.widthTwips) ||
             metrics.height() > VorlaGen::px(fit.heightTwips))
             return false;
     }
@@ -138,7 +141,7 @@ VorlaGen::VorlaGen(Engine::Parts parts, QWidget *parent)
     , m_engine(std::move(parts), *this, *this)
 {
     setObjectName(QStringLiteral("VorlaGen"));
-    setWindowTitle(QStringLiteral("Vorla generator - generator povorki na serijskom portu"));
+    setWindowTitle(OperatorText::windowTitle());
     setWindowIcon(icon());
     // Unloading the window is the end of the program: it goes with its timer and port.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -158,10 +161,10 @@ VorlaGen::~VorlaGen() = default;
 
 void VorlaGen::createControls()
 {
-    Frame1 = frame(this, "Frame1", QStringLiteral("Podesavanja"), twips(120, 120, 2775, 2655));
-    Label4 = label(Frame1, "Label4", QStringLiteral("Port:"), twips(480, 480, 375, 255));
+    Frame1 = frame(this, "Frame1", OperatorText::settingsFrame(), twips(120, 120, 2775, 2655));
+    Label4 = label(Frame1, "Label4", OperatorText::portLabel(), twips(480, 480, 375, 255));
     txtPort = textBox(Frame1, "txtPort", QStringLiteral("1"), twips(840, 420, 375, 315));
-    Label1 = label(Frame1, "Label1", QStringLiteral("b/s:"), twips(480, 840, 375, 255));
+    Label1 = label(Frame1, "Label1", OperatorText::rateLabel(), twips(480, 840, 375, 255));
 
     cBaudRate = control<QComboBox>(Frame1, "cBaudRate", twips(840, 840, 1215, 315));
     cBaudRate->setEditable(true);
@@ -173,26 +176,26 @@ void VorlaGen::createControls()
     cBaudRate->lineEdit()->setMaxLength(Fields::kNumberFieldLength);
     cBaudRate->setCurrentIndex(cBaudRate->findText(QStringLiteral("115200")));
 
-    Label2 = label(Frame1, "Label2", QStringLiteral("Perioda:"), twips(240, 1275, 615, 255));
+    Label2 = label(Frame1, "Label2", OperatorText::periodLabel(), twips(240, 1275, 615, 255));
     txtPerioda = textBox(Frame1, "txtPerioda", QStringLiteral("100"), twips(840, 1200, 975, 315));
-    Label3 = label(Frame1, "Label3", QStringLiteral("ms"), twips(2040, 1305, 255, 240));
+    Label3 = label(Frame1, "Label3", OperatorText::periodUnit(), twips(2040, 1305, 255, 240));
     chkDTR = control<QCheckBox>(Frame1, "chkDTR", twips(840, 1680, 1095, 375));
-    chkDTR->setText(QStringLiteral("DTR"));
+    chkDTR->setText(OperatorText::dtrBox());
     chkRTS = control<QCheckBox>(Frame1, "chkRTS", twips(840, 2160, 855, 255));
-    chkRTS->setText(QStringLiteral("RTS"));
+    chkRTS->setText(OperatorText::rtsBox());
 
-    Frame2 = frame(this, "Frame2", QStringLiteral("Slanje povorke"), twips(3000, 120, 1815, 2055));
-    cmdJednom = button(Frame2, "cmdJednom", QStringLiteral("Jednom"), twips(240, 360, 1335, 375));
+    Frame2 = frame(this, "Frame2", OperatorText::sendingFrame(), twips(3000, 120, 1815, 2055));
+    cmdJednom = button(Frame2, "cmdJednom", OperatorText::onceButton(), twips(240, 360, 1335, 375));
     cmdPonavljanje =
-        button(Frame2, "cmdPonavljanje", QStringLiteral("Ponavljanje"), twips(240, 840, 1335, 375));
-    cmdStop = button(Frame2, "cmdStop", QStringLiteral("STOP"), twips(240, 1320, 1335, 375));
+        button(Frame2, "cmdPonavljanje", OperatorText::repeatButton(), twips(240, 840, 1335, 375));
+    cmdStop = button(Frame2, "cmdStop", OperatorText::stopButton(), twips(240, 1320, 1335, 375));
 
-    Frame3 = frame(this, "Frame3", QStringLiteral("Podaci za slanje"), twips(120, 2880, 8535, 855));
+    Frame3 = frame(this, "Frame3", OperatorText::trainFrame(), twips(120, 2880, 8535, 855));
     txtPodaciZaSlanje =
         textBox(Frame3, "txtPodaciZaSlanje", QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0"),
                 twips(120, 360, 8295, 315), Fields::kTrainFieldLength);
 
-    cmdKraj = button(this, "cmdKraj", QStringLiteral("Kraj"), twips(7200, 120, 1455, 375));
+    cmdKraj = button(this, "cmdKraj", OperatorText::exitButton(), twips(7200, 120, 1455, 375));
 
     // The TX line preview fills the free area right of "Slanje povorke", between "Kraj" and
     // "Podaci za slanje"; it takes no focus, so the keyboard order below is unchanged.
