@@ -18,6 +18,19 @@ constexpr int kLevelLabelWidth = 10; // the "1" and "0" left of the trace
 constexpr int kLevelInset = 9;       // keeps the trace off the plot's frame
 constexpr int kIdlePixels = 8;       // idle mark drawn before and after the train
 
+// "Port:" as the set-up refuses it, in short; its report has the whole text.
+QString refusedPortLine(const PortFailure &refusal)
+{
+    switch (refusal.number) {
+    case PortError::PortOutOfRange:
+        return OperatorText::linePortOutOfRange();
+    case PortError::PortBelowOne:
+        return OperatorText::linePortBelowOne();
+    default:
+        return OperatorText::linePortNotANumber();
+    }
+}
+
 } // namespace
 
 LinePreview::LinePreview(QWidget *parent)
@@ -67,10 +80,11 @@ void LinePreview::setPeriodText(const QString &text)
     recompute();
 }
 
+// Only a number the set-up would look for is followed: for any other it looks for no device.
 void LinePreview::setPortText(const QString &text)
 {
     m_portText = text;
-    m_watcher.setPortNumber(Fields::toInteger16(text));
+    m_watcher.setPortNumber(Fields::portRefusal(text) ? std::nullopt : Fields::toInteger16(text));
     refresh();
 }
 
@@ -127,9 +141,9 @@ void LinePreview::refresh()
 LinePreview::PortLines LinePreview::portLines(const QString &portText,
                                               const std::optional<PortLocation> &where)
 {
+    if (const auto refused = Fields::portRefusal(portText))
+        return {refusedPortLine(*refused)};
     const auto number = Fields::toInteger16(portText);
-    if (!number)
-        return {OperatorText::linePortNotANumber()};
     if (!where || where->number != *number)
         return {OperatorText::linePortName(*number)};
     PortLines lines;

@@ -80,8 +80,13 @@ void tst_LinePreview::portLines_data()
     QTest::addColumn<QStringList>("details"); // in the tooltip
     const QStringList none;
     const QStringList usb0{u"/dev/ttyUSB0"_s};
+    // What the set-up refuses before it looks for a device, as its report says it.
     QTest::newRow("no number") << u"abc"_s << false << QString() << QString() << none << false
                                << u"Port: nije broj"_s << none;
+    QTest::newRow("out of range (102)") << u" 40000"_s << false << QString() << QString() << none
+                                        << false << u"Port: izvan opsega -32768 do 32767"_s << none;
+    QTest::newRow("below 1 (103)") << u"-3"_s << false << QString() << QString() << none << false
+                                   << u"Port: mora biti 1 ili veci"_s << none;
     QTest::newRow("not looked yet")
         << u"1"_s << false << QString() << QString() << none << false << u"COM1"_s << none;
     QTest::newRow("counted") << u" 1"_s << true << u"/dev/ttyUSB0"_s << u"com1 ili 1."_s << usb0
@@ -121,7 +126,7 @@ void tst_LinePreview::portLines()
     QCOMPARE(lines.missing, looked && device.isEmpty());
 }
 
-// The preview shows what its watcher finds, and follows "Port:" as it is typed.
+// The preview shows what its watcher finds, and has it follow "Port:" as it is typed.
 void tst_LinePreview::portLineFollowsItsWatcher()
 {
     QTemporaryDir dir;
@@ -132,6 +137,8 @@ void tst_LinePreview::portLineFollowsItsWatcher()
     preview.setPortText(u"2"_s);
     QTRY_COMPARE(preview.portLine(), u"COM2 ne postoji"_s);
     QVERIFY(preview.toolTip().contains(u"Postoje: /dev/ttyUSB0"_s));
+    preview.setPortText(u"0"_s); // refused before any device is looked for
+    QVERIFY(!preview.portWatcher().portNumber());
 }
 
 // The real send commands over a fake port and a hand-ticked timer; the preview polls the

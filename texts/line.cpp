@@ -143,4 +143,14 @@ QString linePortNotANumber()
     return QStringLiteral("Port: nije broj");
 }
 
+QString linePortOutOfRange()
+{
+    return QStringLiteral("Port: izvan opsega -32768 do 32767");
+}
+
+QString linePortBelowOne()
+{
+    return QStringLiteral("Port: mora biti 1 ili veci");
+}
+
 } // namespace OperatorText

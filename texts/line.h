@@ -50,7 +50,10 @@ QString linePortEnded(qint16 number);
 // The details of a missing port: what was looked for, and the ports there are.
 QString linePortTried(const QString &tried);
 QString linePortsPresent(const QStringList &present);
-// "Port:" that holds no number.
+// "Port:" that the set-up would refuse before it looks for a device, in short: no number,
+// out of range, below 1.
 QString linePortNotANumber();
+QString linePortOutOfRange();
+QString linePortBelowOne();
 
 } // namespace OperatorText
