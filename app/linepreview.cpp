@@ -3,20 +3,11 @@
 
 #include "texts/failures.h"
 #include "texts/line.h"
+#include "texts/window.h"
 #include "train/fields.h"
 
-#include <QAbstractNativeEventFilter>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPromise>
-#include <QThreadPool>
-#include <memory>
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -27,27 +18,18 @@ constexpr int kLevelLabelWidth = 10; // the "1" and "0" left of the trace
 constexpr int kLevelInset = 9;       // keeps the trace off the plot's frame
 constexpr int kIdlePixels = 8;       // idle mark drawn before and after the train
 
-#ifdef Q_OS_WIN
-// Windows has no device folder to watch; it tells every top-level window of the thread when a
-// device comes or goes (WM_DEVICECHANGE, DBT_DEVNODES_CHANGED).
-class DeviceMessages final : public QAbstractNativeEventFilter
+// "Port:" as the set-up refuses it, in short; its report has the whole text.
+QString refusedPortLine(const PortFailure &refusal)
 {
-public:
-    explicit DeviceMessages(std::function<void()> changed)
-        : m_changed(std::move(changed))
-    {}
-    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
-    {
-        if (type == "windows_generic_MSG" &&
-            static_cast<MSG *>(message)->message == WM_DEVICECHANGE)
-            m_changed();
-        return false;
+    switch (refusal.number) {
+    case PortError::PortOutOfRange:
+        return OperatorText::linePortOutOfRange();
+    case PortError::PortBelowOne:
+        return OperatorText::linePortBelowOne();
+    default:
+        return OperatorText::linePortNotANumber();
     }
-
-private:
-    std::function<void()> m_changed;
-};
-#endif
+}
 
 } // namespace
 
@@ -56,34 +38,19 @@ LinePreview::LinePreview(QWidget *parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true); // the hand over the drawn line says it can be clicked
-    setAccessibleName(QStringLiteral("Pregled TX linije"));
+    setAccessibleName(OperatorText::linePreviewName());
     QFont small = font();
     small.setPixelSize(10);
     setFont(small);
 
-    m_settleTimer.setSingleShot(true);
-    m_settleTimer.setInterval(kSettleMs);
-    connect(&m_settleTimer, &QTimer::timeout, this, &LinePreview::relocate);
-    connect(&m_folders, &QFileSystemWatcher::directoryChanged, this, &LinePreview::folderChanged);
-    connect(&m_listing, &QFutureWatcherBase::finished, this, &LinePreview::portsListed);
-    connect(&m_monitor, &MonitorWatch::ended, this, &LinePreview::relocate);
+    connect(&m_watcher, &PortWatcher::locationChanged, this, &LinePreview::refresh);
     m_counterTimer.setInterval(kCounterIntervalMs);
     connect(&m_counterTimer, &QTimer::timeout, this, &LinePreview::pollCounters);
-#ifdef Q_OS_WIN
-    m_deviceMessages = std::make_unique<DeviceMessages>([this] { devicesChanged(); });
-    QCoreApplication::instance()->installNativeEventFilter(m_deviceMessages.get());
-#endif
 
     recompute();
 }
 
-// A listing still running goes on with the map's lister, which may use what its owner holds.
-LinePreview::~LinePreview()
-{
-    if (m_deviceMessages)
-        QCoreApplication::instance()->removeNativeEventFilter(m_deviceMessages.get());
-    m_listing.waitForFinished();
-}
+LinePreview::~LinePreview() = default;
 
 QSize LinePreview::sizeHint() const
 {
@@ -113,107 +80,12 @@ void LinePreview::setPeriodText(const QString &text)
     recompute();
 }
 
+// Only a number the set-up would look for is followed: for any other it looks for no device.
 void LinePreview::setPortText(const QString &text)
 {
-    m_portNumber = Fields::toInteger16(text);
+    m_portText = text;
+    m_watcher.setPortNumber(Fields::portRefusal(text) ? std::nullopt : Fields::toInteger16(text));
     refresh();
-    m_settleTimer.start();
-}
-
-void LinePreview::setPortMap(const PortMap &map, const QString &deviceFolder)
-{
-    m_map = map;
-    m_deviceFolder = deviceFolder;
-    m_present.reset();
-    if (!m_folders.directories().isEmpty())
-        m_folders.removePaths(m_folders.directories());
-    watchFolders();
-    relocate();
-}
-
-// The device folder (a USB adapter plugged in or out), the stable names of adapters, the link
-// folder and the folder it is made in. Folders that appear later are added when their parent
-// changes.
-void LinePreview::watchFolders()
-{
-    if (!m_map)
-        return;
-    const QString links = m_map->linkFolder();
-    QStringList wanted{m_deviceFolder, m_deviceFolder + QStringLiteral("/serial/by-id"), links,
-                       QFileInfo(links).absolutePath()};
-    const QStringList watched = m_folders.directories();
-    wanted.removeIf([&](const QString &folder) {
-        return watched.contains(folder) || !QFileInfo(folder).isDir();
-    });
-    if (!wanted.isEmpty())
-        m_folders.addPaths(wanted);
-}
-
-void LinePreview::folderChanged(const QString &folder)
-{
-    watchFolders();
-    if (folder.startsWith(m_deviceFolder))
-        devicesChanged();
-    else
-        m_settleTimer.start();
-}
-
-void LinePreview::devicesChanged()
-{
-    m_present.reset();
-    m_listAgain = m_listing.isRunning();
-    m_settleTimer.start();
-}
-
-void LinePreview::relocate()
-{
-    m_settleTimer.stop();
-    if (!m_map || !m_portNumber) {
-        refresh();
-        return;
-    }
-    // The links are read here (cheap); the list of ports only where the map asks for it.
-    bool listNeeded = false;
-    const PortMap known(
-        [&] {
-            listNeeded = true;
-            return m_present.value_or(QStringList());
-        },
-        m_map->linkFolder());
-    const PortLocation where = known.locate(*m_portNumber);
-    if (listNeeded && !m_present) {
-        listPorts(); // what shows stays until the list is back
-        return;
-    }
-    m_location = where;
-    m_monitor.watch(where.link);
-    refresh();
-}
-
-void LinePreview::listPorts()
-{
-    if (m_listing.isRunning()) {
-        m_listAgain = true;
-        return;
-    }
-    ++m_listings;
-    auto promise = std::make_shared<QPromise<QStringList>>();
-    m_listing.setFuture(promise->future());
-    promise->start();
-    QThreadPool::globalInstance()->start([promise, map = *m_map] {
-        promise->addResult(map.presentPorts());
-        promise->finish();
-    });
-}
-
-void LinePreview::portsListed()
-{
-    if (std::exchange(m_listAgain, false)) {
-        listPorts();
-        return;
-    }
-    m_present = m_listing.future().resultCount() > 0 ? m_listing.result() : QStringList();
-    relocate();
 }
 
 void LinePreview::setCounterSource(CounterSource source)
@@ -266,20 +138,34 @@ void LinePreview::refresh()
     update();
 }
 
+LinePreview::PortLines LinePreview::portLines(const QString &portText,
+                                              const std::optional<PortLocation> &where)
+{
+    if (const auto refused = Fields::portRefusal(portText))
+        return {refusedPortLine(*refused)};
+    const auto number = Fields::toInteger16(portText);
+    if (!where || where->number != *number)
+        return {OperatorText::linePortName(*number)};
+    PortLines lines;
+    if (!where->tried.isEmpty() && !where->exists())
+        lines.details << OperatorText::linePortTried(where->tried);
+    if (!where->exists() && !where->ended)
+        lines.details << OperatorText::linePortsPresent(where->present);
+    lines.missing = !where->exists();
+    if (where->ended)
+        lines.line = OperatorText::linePortEnded(*number);
+    else if (!where->exists())
+        lines.line = OperatorText::linePortMissing(*number);
+    else if (where->device == OperatorText::linePortName(*number)) // Windows: the name says it
+        lines.line = OperatorText::linePortName(*number);
+    else
+        lines.line = OperatorText::linePortAt(*number, where->device);
+    return lines;
+}
+
 QString LinePreview::portLine() const
 {
-    if (!m_portNumber)
-        return QStringLiteral("Port: nije broj");
-    const QString name = QStringLiteral("COM%1").arg(*m_portNumber);
-    if (!m_location || m_location->number != *m_portNumber)
-        return name;
-    if (m_location->ended)
-        return name + QStringLiteral(" ne postoji: virtuelni port je zavrsen");
-    if (!m_location->exists())
-        return name + QStringLiteral(" ne postoji");
-    if (m_location->device == name) // Windows: the number is the name
-        return name;
-    return name + QStringLiteral(" = ") + m_location->device;
+    return portLines(m_portText, m_watcher.location()).line;
 }
 
 QString LinePreview::counterLine() const
@@ -295,16 +181,9 @@ QString LinePreview::counterLine() const
 
 QString LinePreview::fullSummary() const
 {
-    QStringList lines{summaryText(m_summary), portLine()};
-    if (m_location && m_portNumber && m_location->number == *m_portNumber) {
-        if (!m_location->tried.isEmpty() && !m_location->exists())
-            lines << QStringLiteral("Trazeno: ") + m_location->tried;
-        if (!m_location->exists() && !m_location->ended)
-            lines << QStringLiteral("Postoje: ") +
-                         (m_location->present.isEmpty()
-                              ? QStringLiteral("nijedan serijski port")
-                              : m_location->present.join(QStringLiteral(", ")));
-    }
+    const PortLines port = portLines(m_portText, m_watcher.location());
+    QStringList lines{summaryText(m_summary), port.line};
+    lines << port.details;
     const QString counters = counterLine();
     if (!counters.isEmpty())
         lines << counters;
@@ -432,12 +311,12 @@ int LinePreview::paintAxis(QPainter &painter) const
     painter.setPen(palette().color(QPalette::Text));
     const qsizetype shown = m_summary.firstBytes.size();
     if (shown == 0) {
-        painter.drawText(plotRect().left(), row, QStringLiteral("prazna povorka"));
+        painter.drawText(plotRect().left(), row, OperatorText::lineAxisEmpty());
         return row;
     }
     const QString begin = QStringLiteral("0");
     const QString end = m_summary.hasRate() ? formatDuration(trainSeconds(shown, m_summary.bitRate))
-                                            : QStringLiteral("%1 bit").arg(shown * kBitsPerByte);
+                                            : OperatorText::lineAxisBits(shown * kBitsPerByte);
     const int beginX = xOfBit(0) - metrics.horizontalAdvance(begin) / 2;
     const int endX = std::min(xOfBit(shownBits()) - metrics.horizontalAdvance(end) / 2,
                               width() - metrics.horizontalAdvance(end));
@@ -464,8 +343,8 @@ void LinePreview::paintSummary(QPainter &painter, int row) const
     const QString warning = warningLine(m_summary);
     if (!warning.isEmpty())
         lines.append({warning, true});
-    lines.append({portLine(), m_location && m_portNumber && m_location->number == *m_portNumber &&
-                                  !m_location->exists()});
+    const PortLines port = portLines(m_portText, m_watcher.location());
+    lines.append({port.line, port.missing});
     if (m_repeating)
         lines.append({counterLine(), m_counters.missed > 0});
     for (const QString &note : noteLines(m_summary))

@@ -1,27 +1,23 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "serial/portmap.h"
-#include "serial/virtualport.h"
+#include "app/portwatcher.h"
 #include "train/waveform.h"
 
-#include <QFileSystemWatcher>
-#include <QFutureWatcher>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <memory>
 #include <optional>
 
-class QAbstractNativeEventFilter;
 class QPainter;
 
 // Shows the operator what the fields will put on the TX line: one train as the line carries it,
 // with a time axis, its size and time on the line against the period, where the port number
 // leads, and while repeating how many trains went out. It only shows: it takes no keyboard focus
 // and never changes a field, so the window's layout and focus order stay as they are. The window
-// forwards its field texts; everything is decoded the way the send commands decode it. A click
-// on the drawn line asks for the way back, from pulses to a train (lineClicked).
+// forwards its field texts; everything is decoded the way the send commands decode it, and where
+// the port number leads is what its PortWatcher says. A click on the drawn line asks for the way
+// back, from pulses to a train (lineClicked).
 class LinePreview : public QWidget
 {
     Q_OBJECT
@@ -39,8 +35,6 @@ public:
 
     // More bytes would leave less than two pixels per bit in the space the window has.
     static constexpr int kShownBytes = 10;
-    // One look at the ports after a burst of keystrokes or of device changes.
-    static constexpr int kSettleMs = 150;
     static constexpr int kCounterIntervalMs = 250;
 
     explicit LinePreview(QWidget *parent = nullptr);
@@ -49,18 +43,23 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // Where port numbers lead, as the port object finds them. Nothing is polled: the device
-    // folder and the link folder are watched (on Windows the system's device-change message is),
-    // and the map's list of ports (slow to make) is made on a worker thread only when the
-    // devices changed and a number needs the list; "Port:" then only looks at the links. The
-    // map's lister must be safe to call from that thread.
-    void setPortMap(const PortMap &map, const QString &deviceFolder = QStringLiteral("/dev"));
-    // How often the ports were listed, for tests and the benchmark.
-    int portListings() const { return m_listings; }
+    // What follows "Port:" to its device; the window gives it the port object's map.
+    PortWatcher &portWatcher() { return m_watcher; }
+    const PortWatcher &portWatcher() const { return m_watcher; }
     // Polled a few times a second while repeating, never once per train.
     void setCounterSource(CounterSource source);
 
     const LineSummary &summary() const { return m_summary; }
+    // "Port:" as the preview shows it: the line, the details for the tooltip, and whether the
+    // number leads nowhere. `where` is what the watcher found for this text's number, if it has
+    // looked yet.
+    struct PortLines
+    {
+        QString line;
+        QStringList details = {};
+        bool missing = false;
+    };
+    static PortLines portLines(const QString &portText, const std::optional<PortLocation> &where);
     QString portLine() const;
     QString counterLine() const; // empty unless repeating
     // Every line the widget shows, plus details that do not fit; also tooltip and accessible
@@ -97,12 +96,6 @@ private:
     int paintAxis(QPainter &painter) const;
     void paintSummary(QPainter &painter, int row) const;
     void recompute();
-    void relocate();
-    void listPorts();
-    void portsListed();
-    void folderChanged(const QString &folder);
-    void devicesChanged();
-    void watchFolders();
     void pollCounters();
     void refresh();
     int lineHeight() const;
@@ -111,20 +104,10 @@ private:
     QString m_trainText;
     QString m_rateText;
     QString m_periodText;
+    QString m_portText;
     LineSummary m_summary;
 
-    std::optional<qint16> m_portNumber;
-    std::optional<PortLocation> m_location;
-    std::optional<PortMap> m_map;
-    QString m_deviceFolder;
-    std::optional<QStringList> m_present; // the map's ports as last listed; empty when stale
-    QFutureWatcher<QStringList> m_listing;
-    bool m_listAgain = false; // the devices changed while a listing ran
-    int m_listings = 0;
-    QFileSystemWatcher m_folders;
-    std::unique_ptr<QAbstractNativeEventFilter> m_deviceMessages; // Windows
-    MonitorWatch m_monitor; // a virtual port's monitor can end without a trace in the folders
-    QTimer m_settleTimer;
+    PortWatcher m_watcher;
 
     bool m_repeating = false;
     Counters m_counters;

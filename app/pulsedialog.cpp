@@ -38,6 +38,41 @@ struct Step
     bool high;
 };
 
+// The line a design makes and the one its pulses want, from the first start bit on, and the
+// time both take; a high pulse at either end is idle line.
+struct Lines
+{
+    QVector<Step> made;
+    QVector<Step> wanted;
+    double span = 0.0;
+};
+
+Lines linesOf(const std::optional<PulseDesign::Design> &design)
+{
+    Lines lines;
+    double madeEnd = 0.0;
+    double wantedEnd = 0.0;
+    if (design) {
+        for (const PulseDesign::MadePulse &pulse : design->pulses) {
+            if (pulse.role == PulseDesign::Role::IdleBefore)
+                continue;
+            const bool high = pulse.wanted.level == PulseDesign::Level::High;
+            lines.made.append({madeEnd, high});
+            lines.wanted.append({wantedEnd, high});
+            madeEnd += double(pulse.bits) / design->bitRate;
+            // Idle line after the train is drawn only as far as the train goes.
+            if (pulse.role == PulseDesign::Role::Train)
+                wantedEnd += pulse.wanted.seconds;
+        }
+        if (lines.made.isEmpty() || !lines.made.last().high) {
+            lines.made.append({madeEnd, true});
+            madeEnd += double(design->trailingBits) / design->bitRate;
+        }
+    }
+    lines.span = std::max({madeEnd, wantedEnd, 1e-12});
+    return lines;
+}
+
 } // namespace
 
 PulseTrace::PulseTrace(QWidget *parent)
@@ -81,29 +116,8 @@ void PulseTrace::paintEvent(QPaintEvent *)
     painter.drawText(0, yOf(true) + labelAscent, QStringLiteral("1"));
     painter.drawText(0, yOf(false) + labelAscent, QStringLiteral("0"));
 
-    // Made and wanted from the first start bit on; a high pulse at either end is idle line.
-    QVector<Step> made;
-    QVector<Step> wanted;
-    double madeEnd = 0.0;
-    double wantedEnd = 0.0;
-    if (m_design) {
-        for (const PulseDesign::MadePulse &pulse : m_design->pulses) {
-            if (pulse.role == PulseDesign::Role::IdleBefore)
-                continue;
-            const bool high = pulse.wanted.level == PulseDesign::Level::High;
-            made.append({madeEnd, high});
-            wanted.append({wantedEnd, high});
-            madeEnd += double(pulse.bits) / m_design->bitRate;
-            // Idle line after the train is drawn only as far as the train goes.
-            if (pulse.role == PulseDesign::Role::Train)
-                wantedEnd += pulse.wanted.seconds;
-        }
-        if (made.isEmpty() || !made.last().high) {
-            made.append({madeEnd, true});
-            madeEnd += double(m_design->trailingBits) / m_design->bitRate;
-        }
-    }
-    const double span = std::max({madeEnd, wantedEnd, 1e-12});
+    const Lines lines = linesOf(m_design);
+    const double span = lines.span;
     const auto xOf = [&](double seconds) {
         return plot.left() + kIdlePixels +
                qRound(seconds * (plot.width() - 2 * kIdlePixels) / span);
@@ -123,8 +137,8 @@ void PulseTrace::paintEvent(QPaintEvent *)
     };
     // No antialiasing, so each level sits on exactly one row of pixels; the made line on top.
     painter.setRenderHint(QPainter::Antialiasing, false);
-    draw(wanted, wantedColor());
-    draw(made, LinePreview::lineColor());
+    draw(lines.wanted, wantedColor());
+    draw(lines.made, LinePreview::lineColor());
 
     if (!m_design)
         return;
@@ -144,7 +158,22 @@ PulseDialog::PulseDialog(QWidget *parent)
 {
     setObjectName(QStringLiteral("pulseDialog"));
     setWindowTitle(OperatorText::pulsesTitle());
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(makeFields());
+    layout->addSpacing(6);
+    makeAnswer(layout);
+    layout->addLayout(makeButtons());
+    resize(480, 440);
 
+    connect(m_pattern, &QLineEdit::textChanged, this, &PulseDialog::redesign);
+    connect(m_standardRates, &QCheckBox::toggled, this, &PulseDialog::redesign);
+    connect(m_tolerance, &QComboBox::currentIndexChanged, this, &PulseDialog::redesign);
+    redesign();
+}
+
+// What the operator sets: the pattern, with its rules below it, the rates and the tolerance.
+QGridLayout *PulseDialog::makeFields()
+{
     m_pattern = new QLineEdit(this);
     m_pattern->setObjectName(QStringLiteral("pattern"));
     m_pattern->setPlaceholderText(OperatorText::pulsesPatternHint());
@@ -167,6 +196,21 @@ PulseDialog::PulseDialog(QWidget *parent)
     auto *toleranceLabel = new QLabel(OperatorText::pulsesToleranceLabel(), this);
     toleranceLabel->setBuddy(m_tolerance);
 
+    auto *fields = new QGridLayout;
+    fields->addWidget(patternLabel, 0, 0);
+    fields->addWidget(m_pattern, 0, 1, 1, 3);
+    fields->addWidget(rules, 1, 1, 1, 3);
+    fields->addWidget(m_standardRates, 2, 1);
+    fields->addWidget(toleranceLabel, 2, 2, Qt::AlignRight);
+    fields->addWidget(m_tolerance, 2, 3);
+    fields->setColumnStretch(1, 1);
+    return fields;
+}
+
+// The answer, in this order: the rate or why there is none, the train, its size, the line
+// drawn and each pulse wanted against made.
+void PulseDialog::makeAnswer(QVBoxLayout *layout)
+{
     m_result = new QLabel(this);
     m_result->setObjectName(QStringLiteral("result"));
     m_result->setTextFormat(Qt::PlainText);
@@ -187,7 +231,23 @@ PulseDialog::PulseDialog(QWidget *parent)
     m_pulses->setSelectionMode(QAbstractItemView::NoSelection);
     m_pulses->setHeaderLabels(OperatorText::pulseColumns());
     m_pulses->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_size = new QLabel(this);
+    m_size->setObjectName(QStringLiteral("size"));
+    m_size->setTextFormat(Qt::PlainText);
 
+    auto *train = new QHBoxLayout;
+    train->addWidget(trainLabel);
+    train->addWidget(m_train);
+    layout->addWidget(m_result);
+    layout->addLayout(train);
+    layout->addWidget(m_size);
+    layout->addWidget(m_trace);
+    layout->addWidget(legend);
+    layout->addWidget(m_pulses, 1);
+}
+
+QHBoxLayout *PulseDialog::makeButtons()
+{
     m_apply = new QPushButton(OperatorText::pulsesApply(), this);
     m_apply->setObjectName(QStringLiteral("apply"));
     m_apply->setToolTip(OperatorText::pulsesApplyHint());
@@ -195,44 +255,14 @@ PulseDialog::PulseDialog(QWidget *parent)
     auto *close = new QPushButton(OperatorText::pulsesClose(), this);
     close->setObjectName(QStringLiteral("close"));
     close->setAutoDefault(false);
+    connect(m_apply, &QPushButton::clicked, this, &PulseDialog::apply);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
-    m_size = new QLabel(this);
-    m_size->setObjectName(QStringLiteral("size"));
-    m_size->setTextFormat(Qt::PlainText);
-
-    auto *fields = new QGridLayout;
-    fields->addWidget(patternLabel, 0, 0);
-    fields->addWidget(m_pattern, 0, 1, 1, 3);
-    fields->addWidget(rules, 1, 1, 1, 3);
-    fields->addWidget(m_standardRates, 2, 1);
-    fields->addWidget(toleranceLabel, 2, 2, Qt::AlignRight);
-    fields->addWidget(m_tolerance, 2, 3);
-    fields->setColumnStretch(1, 1);
-    auto *train = new QHBoxLayout;
-    train->addWidget(trainLabel);
-    train->addWidget(m_train);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_apply);
     buttons->addWidget(close);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(fields);
-    layout->addSpacing(6);
-    layout->addWidget(m_result);
-    layout->addLayout(train);
-    layout->addWidget(m_size);
-    layout->addWidget(m_trace);
-    layout->addWidget(legend);
-    layout->addWidget(m_pulses, 1);
-    layout->addLayout(buttons);
-    resize(480, 440);
-
-    connect(m_pattern, &QLineEdit::textChanged, this, &PulseDialog::redesign);
-    connect(m_standardRates, &QCheckBox::toggled, this, &PulseDialog::redesign);
-    connect(m_tolerance, &QComboBox::currentIndexChanged, this, &PulseDialog::redesign);
-    connect(m_apply, &QPushButton::clicked, this, &PulseDialog::apply);
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    redesign();
+    return buttons;
 }
 
 PulseDesign::Options PulseDialog::options() const

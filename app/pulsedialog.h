@@ -9,10 +9,13 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QVBoxLayout;
 
 // The line a design puts on TX, drawn the way the preview draws a train (idle high, the same
 // colour), with the wanted pulses under it in grey: where the two part, a pulse is off.
@@ -51,6 +54,9 @@ signals:
     void applied(const QString &rateText, const QString &trainText);
 
 private:
+    QGridLayout *makeFields();
+    void makeAnswer(QVBoxLayout *layout);
+    QHBoxLayout *makeButtons();
     PulseDesign::Options options() const;
     void redesign();
     void apply();

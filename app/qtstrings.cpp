@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/qtstrings.h"
 
+#include "texts/window.h"
+
 #include <cstring>
 #include <iterator>
 
@@ -10,22 +12,21 @@ struct Word
 {
     const char *context;
     const char *source;
-    const char *translation;
+    QString (*translation)();
 };
 
-// The accelerator (&) stays on a letter of the translated word.
 constexpr Word kWords[] = {
-    {"QLineEdit", "&Undo", "&Ponisti"},
-    {"QLineEdit", "&Redo", "Po&novi"},
-    {"QLineEdit", "Cu&t", "Ise&ci"},
-    {"QLineEdit", "&Copy", "&Kopiraj"},
-    {"QLineEdit", "&Paste", "&Nalepi"},
-    {"QLineEdit", "Delete", "Obrisi"},
-    {"QLineEdit", "Select All", "Izaberi sve"},
-    {"QPlatformTheme", "OK", "U redu"},
-    {"QPlatformTheme", "Cancel", "Otkazi"},
-    {"QPlatformTheme", "Close", "Zatvori"},
-    {"QPlatformTheme", "Apply", "Primeni"},
+    {"QLineEdit", "&Undo", &OperatorText::menuUndo},
+    {"QLineEdit", "&Redo", &OperatorText::menuRedo},
+    {"QLineEdit", "Cu&t", &OperatorText::menuCut},
+    {"QLineEdit", "&Copy", &OperatorText::menuCopy},
+    {"QLineEdit", "&Paste", &OperatorText::menuPaste},
+    {"QLineEdit", "Delete", &OperatorText::menuDelete},
+    {"QLineEdit", "Select All", &OperatorText::menuSelectAll},
+    {"QPlatformTheme", "OK", &OperatorText::buttonOk},
+    {"QPlatformTheme", "Cancel", &OperatorText::buttonCancel},
+    {"QPlatformTheme", "Close", &OperatorText::buttonClose},
+    {"QPlatformTheme", "Apply", &OperatorText::buttonApply},
 };
 
 } // namespace
@@ -36,7 +37,7 @@ QString QtStrings::translate(const char *context, const char *sourceText, const 
         return {};
     for (const Word &word : kWords) {
         if (std::strcmp(word.context, context) == 0 && std::strcmp(word.source, sourceText) == 0)
-            return QString::fromLatin1(word.translation);
+            return word.translation();
     }
     return {};
 }

@@ -4,9 +4,9 @@
 #include "app/qtstrings.h"
 #include "app/singleinstance.h"
 #include "app/vorlagen.h"
+#include "cli/signalbridge.h"
 #include "serial/seriallines.h"
 #include "texts/failures.h"
-#include "train/signalbridge.h"
 
 #include <QApplication>
 #include <QPointer>

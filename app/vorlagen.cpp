@@ -5,6 +5,7 @@
 #include "app/pulsedialog.h"
 
 #include "texts/pulses.h"
+#include "texts/window.h"
 #include "train/fields.h"
 
 #include <QCheckBox>
@@ -32,50 +33,63 @@ QRect twips(int left, int top, int width, int height)
     return QRect(VorlaGen::px(left), VorlaGen::px(top), VorlaGen::px(width), VorlaGen::px(height));
 }
 
-template<typename T> T *control(QWidget *parent, const char *name, const QRect &geometry)
+// What each kind of control is in this form, given its caption or initial text.
+void setUp(QGroupBox *frame, const QString &title)
 {
-    auto *widget = new T(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(geometry);
-    return widget;
+    frame->setTitle(title);
+    frame->setFocusPolicy(Qt::NoFocus);
 }
 
-QLabel *label(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+void setUp(QLabel *label, const QString &caption)
 {
-    auto *widget = control<QLabel>(parent, name, geometry);
-    widget->setText(text);
-    widget->setTextFormat(Qt::PlainText);
+    label->setText(caption);
+    label->setTextFormat(Qt::PlainText);
     // The caption sits at the top of its box, as the layout was drawn.
-    widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return widget;
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 // A field keeps only as much as a command can use: a pasted megabyte neither freezes the window
 // when a command reads it nor stays in memory for good.
-QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, const QRect &geometry,
-                   int maxLength = Fields::kNumberFieldLength)
+void setUp(QLineEdit *field, const QString &text)
 {
-    auto *widget = control<QLineEdit>(parent, name, geometry);
-    widget->setMaxLength(maxLength);
-    widget->setText(text);
-    return widget;
+    field->setMaxLength(Fields::kNumberFieldLength);
+    field->setText(text);
 }
 
-QPushButton *button(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+// The standard rates to pick from; typed text stays exactly as typed: it is neither added to the
+// list, nor completed from it.
+void setUp(QComboBox *rates, const QString &text)
 {
-    auto *widget = control<QPushButton>(parent, name, geometry);
-    widget->setText(text);
-    // Enter and Esc mean nothing in this window: no button may become the default one.
-    widget->setAutoDefault(false);
-    widget->setDefault(false);
-    return widget;
+    rates->setEditable(true);
+    for (const qint32 rate : Fields::kStandardBitRates)
+        rates->addItem(QString::number(rate));
+    rates->setInsertPolicy(QComboBox::NoInsert);
+    rates->setCompleter(nullptr);
+    rates->lineEdit()->setMaxLength(Fields::kNumberFieldLength);
+    rates->setCurrentIndex(rates->findText(text));
 }
 
-QGroupBox *frame(QWidget *parent, const char *name, const QString &title, const QRect &geometry)
+void setUp(QCheckBox *box, const QString &caption)
 {
-    auto *widget = control<QGroupBox>(parent, name, geometry);
-    widget->setTitle(title);
-    widget->setFocusPolicy(Qt::NoFocus);
+    box->setText(caption);
+}
+
+// Enter and Esc mean nothing in this window: no button may become the default one.
+void setUp(QPushButton *button, const QString &caption)
+{
+    button->setText(caption);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+}
+
+// Every control of the form: its name, its place and its caption or initial text.
+template<typename T>
+T *control(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *widget = new T(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    setUp(widget, caption);
     return widget;
 }
 
@@ -83,18 +97,20 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &title, const 
 // and frames have room to spare at any of the sizes tried.
 struct LabelFit
 {
-    const char *text;
+    QString (*text)();
     int widthTwips;
     int heightTwips;
 };
-constexpr LabelFit kLabels[] = {
-    {"Port:", 375, 255}, {"b/s:", 375, 255}, {"Perioda:", 615, 255}, {"ms", 255, 240}};
+constexpr LabelFit kLabels[] = {{&OperatorText::portLabel, 375, 255},
+                                {&OperatorText::rateLabel, 375, 255},
+                                {&OperatorText::periodLabel, 615, 255},
+                                {&OperatorText::periodUnit, 255, 240}};
 
 bool labelsFit(const QFont &font)
 {
     const QFontMetrics metrics(font);
     for (const auto &fit : kLabels) {
-        if (metrics.horizontalAdvance(QLatin1String(fit.text)) > VorlaGen::px(fit.widthTwips) ||
+        if (metrics.horizontalAdvance(fit.text()) > VorlaGen::px(fit.widthTwips) ||
             metrics.height() > VorlaGen::px(fit.heightTwips))
             return false;
     }
@@ -138,7 +154,7 @@ VorlaGen::VorlaGen(Engine::Parts parts, QWidget *parent)
     , m_engine(std::move(parts), *this, *this)
 {
     setObjectName(QStringLiteral("VorlaGen"));
-    setWindowTitle(QStringLiteral("Vorla generator - generator povorki na serijskom portu"));
+    setWindowTitle(OperatorText::windowTitle());
     setWindowIcon(icon());
     // Unloading the window is the end of the program: it goes with its timer and port.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -148,9 +164,9 @@ VorlaGen::VorlaGen(Engine::Parts parts, QWidget *parent)
 
     createControls();
     connectHandlers();
-    // The preview finds ports as the port object does, with its own copy of the map: its
-    // listings run on a worker thread.
-    m_preview->setPortMap(port().portMap());
+    // The preview's watcher finds ports as the port object does, with its own copy of the map:
+    // it lists them on a thread of its own.
+    m_preview->portWatcher().setPortMap(port().portMap());
     chkDTR->setFocus();
 }
 
@@ -158,41 +174,33 @@ VorlaGen::~VorlaGen() = default;
 
 void VorlaGen::createControls()
 {
-    Frame1 = frame(this, "Frame1", QStringLiteral("Podesavanja"), twips(120, 120, 2775, 2655));
-    Label4 = label(Frame1, "Label4", QStringLiteral("Port:"), twips(480, 480, 375, 255));
-    txtPort = textBox(Frame1, "txtPort", QStringLiteral("1"), twips(840, 420, 375, 315));
-    Label1 = label(Frame1, "Label1", QStringLiteral("b/s:"), twips(480, 840, 375, 255));
+    using namespace OperatorText;
+    Frame1 = control<QGroupBox>(this, "Frame1", settingsFrame(), twips(120, 120, 2775, 2655));
+    Label4 = control<QLabel>(Frame1, "Label4", portLabel(), twips(480, 480, 375, 255));
+    txtPort = control<QLineEdit>(Frame1, "txtPort", QStringLiteral("1"), twips(840, 420, 375, 315));
+    Label1 = control<QLabel>(Frame1, "Label1", rateLabel(), twips(480, 840, 375, 255));
+    cBaudRate = control<QComboBox>(Frame1, "cBaudRate", QStringLiteral("115200"),
+                                   twips(840, 840, 1215, 315));
+    Label2 = control<QLabel>(Frame1, "Label2", periodLabel(), twips(240, 1275, 615, 255));
+    txtPerioda =
+        control<QLineEdit>(Frame1, "txtPerioda", QStringLiteral("100"), twips(840, 1200, 975, 315));
+    Label3 = control<QLabel>(Frame1, "Label3", periodUnit(), twips(2040, 1305, 255, 240));
+    chkDTR = control<QCheckBox>(Frame1, "chkDTR", dtrBox(), twips(840, 1680, 1095, 375));
+    chkRTS = control<QCheckBox>(Frame1, "chkRTS", rtsBox(), twips(840, 2160, 855, 255));
 
-    cBaudRate = control<QComboBox>(Frame1, "cBaudRate", twips(840, 840, 1215, 315));
-    cBaudRate->setEditable(true);
-    for (const qint32 rate : Fields::kStandardBitRates)
-        cBaudRate->addItem(QString::number(rate));
-    // Typed text stays exactly as typed: it is neither added to the list, nor completed from it.
-    cBaudRate->setInsertPolicy(QComboBox::NoInsert);
-    cBaudRate->setCompleter(nullptr);
-    cBaudRate->lineEdit()->setMaxLength(Fields::kNumberFieldLength);
-    cBaudRate->setCurrentIndex(cBaudRate->findText(QStringLiteral("115200")));
-
-    Label2 = label(Frame1, "Label2", QStringLiteral("Perioda:"), twips(240, 1275, 615, 255));
-    txtPerioda = textBox(Frame1, "txtPerioda", QStringLiteral("100"), twips(840, 1200, 975, 315));
-    Label3 = label(Frame1, "Label3", QStringLiteral("ms"), twips(2040, 1305, 255, 240));
-    chkDTR = control<QCheckBox>(Frame1, "chkDTR", twips(840, 1680, 1095, 375));
-    chkDTR->setText(QStringLiteral("DTR"));
-    chkRTS = control<QCheckBox>(Frame1, "chkRTS", twips(840, 2160, 855, 255));
-    chkRTS->setText(QStringLiteral("RTS"));
-
-    Frame2 = frame(this, "Frame2", QStringLiteral("Slanje povorke"), twips(3000, 120, 1815, 2055));
-    cmdJednom = button(Frame2, "cmdJednom", QStringLiteral("Jednom"), twips(240, 360, 1335, 375));
+    Frame2 = control<QGroupBox>(this, "Frame2", sendingFrame(), twips(3000, 120, 1815, 2055));
+    cmdJednom = control<QPushButton>(Frame2, "cmdJednom", onceButton(), twips(240, 360, 1335, 375));
     cmdPonavljanje =
-        button(Frame2, "cmdPonavljanje", QStringLiteral("Ponavljanje"), twips(240, 840, 1335, 375));
-    cmdStop = button(Frame2, "cmdStop", QStringLiteral("STOP"), twips(240, 1320, 1335, 375));
+        control<QPushButton>(Frame2, "cmdPonavljanje", repeatButton(), twips(240, 840, 1335, 375));
+    cmdStop = control<QPushButton>(Frame2, "cmdStop", stopButton(), twips(240, 1320, 1335, 375));
 
-    Frame3 = frame(this, "Frame3", QStringLiteral("Podaci za slanje"), twips(120, 2880, 8535, 855));
-    txtPodaciZaSlanje =
-        textBox(Frame3, "txtPodaciZaSlanje", QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0"),
-                twips(120, 360, 8295, 315), Fields::kTrainFieldLength);
+    Frame3 = control<QGroupBox>(this, "Frame3", trainFrame(), twips(120, 2880, 8535, 855));
+    txtPodaciZaSlanje = control<QLineEdit>(Frame3, "txtPodaciZaSlanje",
+                                           QStringLiteral("F0 F0 F0 F0 F0 F0 F0 F0 F0 F0"),
+                                           twips(120, 360, 8295, 315));
+    txtPodaciZaSlanje->setMaxLength(Fields::kTrainFieldLength);
 
-    cmdKraj = button(this, "cmdKraj", QStringLiteral("Kraj"), twips(7200, 120, 1455, 375));
+    cmdKraj = control<QPushButton>(this, "cmdKraj", exitButton(), twips(7200, 120, 1455, 375));
 
     // The TX line preview fills the free area right of "Slanje povorke", between "Kraj" and
     // "Podaci za slanje"; it takes no focus, so the keyboard order below is unchanged.
@@ -201,7 +209,7 @@ void VorlaGen::createControls()
     m_preview->setGeometry(326, 38, 250, 150);
 
     // The pulse designer's button sits above the preview, left of "Kraj", as wide as it.
-    cmdImpulsi = button(this, "cmdImpulsi", OperatorText::pulsesButton(), QRect(326, 8, 97, 25));
+    cmdImpulsi = control<QPushButton>(this, "cmdImpulsi", pulsesButton(), QRect(326, 8, 97, 25));
 
     // The keyboard order of the original form: the port number comes last although it is the
     // first field on screen.

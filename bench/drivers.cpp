@@ -244,8 +244,8 @@ Keystrokes measureKeystrokes(WindowDriver &window, int count, double idlePercent
     QLineEdit *port = window.field("txtPort");
     port->setFocus();
     port->end(false);
-    const int listingsBefore = window.preview()->portListings();
-    const auto pause = std::chrono::milliseconds(LinePreview::kSettleMs + 100);
+    const int listingsBefore = window.preview()->portWatcher().portListings();
+    const auto pause = std::chrono::milliseconds(PortWatcher::kSettleMs + 100);
     const double before = processCpuSeconds();
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
@@ -260,5 +260,6 @@ Keystrokes measureKeystrokes(WindowDriver &window, int count, double idlePercent
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = processCpuSeconds() - before - idlePercent / 100.0 * wall;
-    return {count, 1000.0 * cpu / count, window.preview()->portListings() - listingsBefore};
+    return {count, 1000.0 * cpu / count,
+            window.preview()->portWatcher().portListings() - listingsBefore};
 }

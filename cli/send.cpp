@@ -7,13 +7,13 @@
 // or bytes that did not leave (one line says how many), 2 a wrong call or field (nothing sent).
 
 #include "cli/sendoptions.h"
+#include "cli/signalbridge.h"
 #include "serial/seriallines.h"
 #include "texts/line.h"
 #include "train/decoder.h"
 #include "train/engine.h"
 #include "train/fields.h"
 #include "train/realtime.h"
-#include "train/signalbridge.h"
 #include "train/waveform.h"
 
 #include <QCoreApplication>

@@ -1,24 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/linepreview.h"
 #include "fakes.h"
+#include "train/fields.h"
 #include "train/trainsender.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-#include <atomic>
-#include <mutex>
-
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -29,7 +17,9 @@ class tst_LinePreview : public QObject
 private slots:
     void traceFollowsTheModel_data();
     void traceFollowsTheModel();
-    void portLineFollowsTheFolders();
+    void portLines_data();
+    void portLines();
+    void portLineFollowsItsWatcher();
     void countersMoveDuringARepetition();
 };
 
@@ -78,85 +68,77 @@ void tst_LinePreview::traceFollowsTheModel()
     QCOMPARE(preview.accessibleDescription(), preview.toolTip());
 }
 
-// Where the port number leads, without polling: a device or a link that appears shows without
-// typing; the ports are listed off the window's thread, once per change of the devices, and
-// never for a number that a link names.
-void tst_LinePreview::portLineFollowsTheFolders()
+void tst_LinePreview::portLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("looked"); // whether the watcher has found where the number leads
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("tried");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("details"); // in the tooltip
+    const QStringList none;
+    const QStringList usb0{u"/dev/ttyUSB0"_s};
+    // What the set-up refuses before it looks for a device, as its report says it.
+    QTest::newRow("no number") << u"abc"_s << false << QString() << QString() << none << false
+                               << u"Port: nije broj"_s << none;
+    QTest::newRow("out of range (102)") << u" 40000"_s << false << QString() << QString() << none
+                                        << false << u"Port: izvan opsega -32768 do 32767"_s << none;
+    QTest::newRow("below 1 (103)") << u"-3"_s << false << QString() << QString() << none << false
+                                   << u"Port: mora biti 1 ili veci"_s << none;
+    QTest::newRow("not looked yet")
+        << u"1"_s << false << QString() << QString() << none << false << u"COM1"_s << none;
+    QTest::newRow("counted") << u" 1"_s << true << u"/dev/ttyUSB0"_s << u"com1 ili 1."_s << usb0
+                             << false << u"COM1 = /dev/ttyUSB0"_s << none;
+    QTest::newRow("Windows: the name is the device")
+        << u"3"_s << true << u"COM3"_s << u"COM3"_s << QStringList{u"COM3"_s} << false << u"COM3"_s
+        << none;
+    QTest::newRow("missing") << u"2"_s << true << QString() << u"com2 ili 2."_s << usb0 << false
+                             << u"COM2 ne postoji"_s
+                             << QStringList{u"Trazeno: com2 ili 2."_s, u"Postoje: /dev/ttyUSB0"_s};
+    QTest::newRow("missing, no port at all")
+        << u"2"_s << true << QString() << QString() << none << false << u"COM2 ne postoji"_s
+        << QStringList{u"Postoje: nijedan serijski port"_s};
+    QTest::newRow("monitor ended")
+        << u"8"_s << true << QString() << u"com8"_s << none << true
+        << u"COM8 ne postoji: virtuelni port je zavrsen"_s << QStringList{u"Trazeno: com8"_s};
+}
+
+// What "Port:" shows for where the watcher found the number to lead; a missing port is a
+// warning.
+void tst_LinePreview::portLines()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, looked);
+    QFETCH(QString, device);
+    QFETCH(QString, tried);
+    QFETCH(QStringList, present);
+    QFETCH(bool, ended);
+    QFETCH(QString, line);
+    QFETCH(QStringList, details);
+    std::optional<PortLocation> where;
+    if (looked)
+        where = PortLocation{Fields::toInteger16(text).value(), device, tried, present, {}, ended};
+    const LinePreview::PortLines lines = LinePreview::portLines(text, where);
+    QCOMPARE(lines.line, line);
+    QCOMPARE(lines.details, details);
+    QCOMPARE(lines.missing, looked && device.isEmpty());
+}
+
+// The preview shows what its watcher finds, and has it follow "Port:" as it is typed.
+void tst_LinePreview::portLineFollowsItsWatcher()
 {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid() && QDir(dir.path()).mkpath(u"dev"_s) &&
-            QDir(dir.path()).mkpath(u"config"_s));
-    const QString dev = QFileInfo(dir.filePath(u"dev"_s)).canonicalFilePath();
-    const QString links = dir.filePath(u"config/vorlagen"_s); // made later
-    QVERIFY(QFile(dev + u"/target"_s).open(QIODevice::WriteOnly));
-    std::mutex lock;
-    QStringList ports{u"/dev/ttyUSB0"_s};
-    std::atomic<bool> onWindowThread{false};
     LinePreview preview;
-    preview.setPortMap(PortMap(
-                           [&] {
-                               onWindowThread =
-                                   onWindowThread || QThread::currentThread() == qApp->thread();
-                               std::lock_guard guard(lock);
-                               return ports;
-                           },
-                           links),
-                       dev);
+    preview.portWatcher().setPortMap(fakePortMap(1), dir.path());
     preview.setPortText(u"1"_s);
     QTRY_COMPARE(preview.portLine(), u"COM1 = /dev/ttyUSB0"_s);
     preview.setPortText(u"2"_s);
     QTRY_COMPARE(preview.portLine(), u"COM2 ne postoji"_s);
     QVERIFY(preview.toolTip().contains(u"Postoje: /dev/ttyUSB0"_s));
-    QCOMPARE(preview.portListings(), 1); // typing counts the list it has
-
-    { // an adapter plugged in
-        std::lock_guard guard(lock);
-        ports << u"/dev/ttyUSB1"_s;
-    }
-    QVERIFY(QFile(dev + u"/ttyUSB1"_s).open(QIODevice::WriteOnly));
-    QTRY_COMPARE(preview.portLine(), u"COM2 = /dev/ttyUSB1"_s);
-    QCOMPARE(preview.portListings(), 2);
-
-    // A link made while the window is open, in a folder that did not exist: no listing for it,
-    // not even after the devices change.
-    preview.setPortText(u"7"_s);
-    QTRY_COMPARE(preview.portLine(), u"COM7 ne postoji"_s);
-    QVERIFY(QDir().mkpath(links));
-    QVERIFY(QFile::link(dev + u"/target"_s, links + u"/com7"_s));
-    QTRY_COMPARE(preview.portLine(), u"COM7 = "_s + dev + u"/target"_s);
-    QVERIFY(QFile(dev + u"/ttyUSB2"_s).open(QIODevice::WriteOnly));
-    QVERIFY(QFile::remove(dev + u"/target"_s)); // the link now leads nowhere
-    QTRY_COMPARE(preview.portLine(), u"COM7 ne postoji"_s);
-    QCOMPARE(preview.portListings(), 3); // only to tell what exists
-    QVERIFY(!onWindowThread);
-
-#ifdef Q_OS_LINUX
-    // A virtual port's link as vorlagen-monitor makes it, held by a child that then dies as by
-    // kill -9: nothing changes in the folders, and the preview looks again all the same.
-    const int terminal = ::open(QFile::encodeName(dev + u"/ttyUSB2"_s), O_RDONLY | O_CLOEXEC);
-    int go[2];
-    int ready[2];
-    QVERIFY(terminal >= 0 && ::pipe(go) == 0 && ::pipe(ready) == 0);
-    const QByteArray held = QFile::encodeName(links + u"/com8"_s);
-    const pid_t monitor = ::fork();
-    if (monitor == 0) { // only what a child of a threaded process may do
-        char byte = 0;
-        if (::read(go[0], &byte, 1) == 1 && ::open(held.constData(), O_PATH | O_NOFOLLOW) >= 0 &&
-            ::write(ready[1], &byte, 1) == 1)
-            ::pause();
-        ::_exit(1);
-    }
-    QVERIFY(QFile::link(u"/proc/%1/fd/%2"_s.arg(monitor).arg(terminal), links + u"/com8"_s));
-    char byte = 1;
-    QVERIFY(::write(go[1], &byte, 1) == 1 && ::read(ready[0], &byte, 1) == 1);
-    preview.setPortText(u"8"_s);
-    QTRY_COMPARE(preview.portLine(), u"COM8 = "_s + dev + u"/ttyUSB2"_s);
-    ::kill(monitor, SIGKILL);
-    ::waitpid(monitor, nullptr, 0);
-    QTRY_COMPARE(preview.portLine(), u"COM8 ne postoji: virtuelni port je zavrsen"_s);
-    for (const int fd : {terminal, go[0], go[1], ready[0], ready[1]})
-        ::close(fd);
-#endif
+    preview.setPortText(u"0"_s); // refused before any device is looked for
+    QVERIFY(!preview.portWatcher().portNumber());
 }
 
 // The real send commands over a fake port and a hand-ticked timer; the preview polls the

@@ -96,4 +96,61 @@ QString repetitionCounters(quint64 sent, quint64 missed)
         .arg(QString::number(sent), QString::number(missed));
 }
 
+QString lineAxisBits(qint64 bits)
+{
+    return QString::number(bits) + QStringLiteral(" bit");
+}
+
+QString lineAxisEmpty()
+{
+    return QStringLiteral("prazna povorka");
+}
+
+QString linePortName(qint16 number)
+{
+    return QStringLiteral("COM") + QString::number(number);
+}
+
+QString linePortAt(qint16 number, const QString &device)
+{
+    return linePortName(number) + QStringLiteral(" = ") + device;
+}
+
+QString linePortMissing(qint16 number)
+{
+    return linePortName(number) + QStringLiteral(" ne postoji");
+}
+
+QString linePortEnded(qint16 number)
+{
+    return linePortMissing(number) + QStringLiteral(": virtuelni port je zavrsen");
+}
+
+QString linePortTried(const QString &tried)
+{
+    return QStringLiteral("Trazeno: ") + tried;
+}
+
+QString linePortsPresent(const QStringList &present)
+{
+    return QStringLiteral("Postoje: ") + (present.isEmpty()
+                                              ? QStringLiteral("nijedan serijski port")
+                                              : present.join(QStringLiteral(", ")));
+}
+
+QString linePortNotANumber()
+{
+    return QStringLiteral("Port: nije broj");
+}
+
+QString linePortOutOfRange()
+{
+    return QStringLiteral("Port: izvan opsega -32768 do 32767");
+}
+
+QString linePortBelowOne()
+{
+    return QStringLiteral("Port: mora biti 1 ili veci");
+}
+
 } // namespace OperatorText

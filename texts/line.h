@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The texts of the TX line preview, one named function each: what the fields mean for the line.
@@ -35,5 +36,24 @@ QString lineShownInPicture(qint64 shown, qint64 more);
 
 // While repeating: "Poslato povorki: 3, propusteno rokova: 0" (the preview, vorlagen-send -v).
 QString repetitionCounters(quint64 sent, quint64 missed);
+
+// The time axis: where a train without a rate ends, "100 bit"; what an empty train shows.
+QString lineAxisBits(qint64 bits);
+QString lineAxisEmpty();
+
+// Where "Port:" leads: "COM1" (not looked yet, or Windows' own name), "COM1 = /dev/ttyUSB0",
+// "COM1 ne postoji", and the virtual port whose monitor has ended.
+QString linePortName(qint16 number);
+QString linePortAt(qint16 number, const QString &device);
+QString linePortMissing(qint16 number);
+QString linePortEnded(qint16 number);
+// The details of a missing port: what was looked for, and the ports there are.
+QString linePortTried(const QString &tried);
+QString linePortsPresent(const QStringList &present);
+// "Port:" that the set-up would refuse before it looks for a device, in short: no number,
+// out of range, below 1.
+QString linePortNotANumber();
+QString linePortOutOfRange();
+QString linePortBelowOne();
 
 } // namespace OperatorText

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "train/signalbridge.h"
+#include "cli/signalbridge.h"
 
 #include <QSocketNotifier>
 #include <atomic>
