@@ -2,6 +2,7 @@
 #include "app/programoptions.h"
 
 #include "cli/commandline.h"
+#include "texts/commandline.h"
 
 #ifdef Q_OS_WIN
 #include <cstdio>
@@ -64,9 +65,7 @@ std::optional<int> handleProgramOptions(int argc, char *argv[])
     if (argc > 1)
         console.emplace();
 #endif
-    CommandLine line(u"vorlagen"_s,
-                     u"Vorla generator: salje povorku bajtova na serijski port, jednom ili "
-                     "periodicno. Bez opcija otvara prozor programa."_s);
+    CommandLine line(OperatorText::kWindowProgram, OperatorText::windowProgramSummary());
     // What QApplication and its platform plugins read themselves (a session manager restarts
     // the program with -session); they pass untouched.
     QList<QCommandLineOption> qtOptions;

@@ -2,7 +2,7 @@
 #include "cli/commandline.h"
 
 #include "cli/version.h"
-#include "texts/failures.h"
+#include "texts/commandline.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,22 +16,15 @@ constexpr qsizetype kLineWidth = 79;
 
 const QCommandLineOption &helpOption()
 {
-    static const QCommandLineOption option({u"h"_s, u"help"_s}, u"prikazi ovu pomoc i zavrsi"_s);
+    static const QCommandLineOption option({u"h"_s, u"help"_s}, OperatorText::helpOptionHelp());
     return option;
 }
 
 const QCommandLineOption &versionOption()
 {
     static const QCommandLineOption option({u"V"_s, u"version"_s},
-                                           u"prikazi verziju programa i zavrsi"_s);
+                                           OperatorText::versionOptionHelp());
     return option;
-}
-
-void print(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
 }
 
 // The words of text in lines of at most kLineWidth, every line but the first after indent.
@@ -73,13 +66,15 @@ QString label(const QCommandLineOption &option)
     return text;
 }
 
-// What the user typed, never whole: a long argument would bury the message.
-QString quoted(const QString &text)
-{
-    return OperatorText::quotedInput(text);
-}
-
 } // namespace
+
+bool printText(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
+}
 
 CommandLine::CommandLine(QString program, QString summary)
     : m_program(std::move(program))
@@ -125,19 +120,19 @@ std::optional<int> CommandLine::process(int argc, char **argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     parse(arguments);
     if (m_answer == std::size_t(0)) {
-        print(stdout, helpText());
+        printText(stdout, helpText());
         return 0;
     }
     if (m_answer) {
-        print(stdout, m_program + u' ' + QLatin1String(kVorlagenVersion) + u'\n');
+        printText(stdout, m_program + u' ' + QLatin1String(kVorlagenVersion) + u'\n');
         return 0;
     }
     if (!m_error.isEmpty())
         return usageError(m_error);
     if (m_given.size() > m_positional.size())
-        return usageError(u"visak argument "_s + quoted(m_given.at(m_positional.size())));
+        return usageError(OperatorText::extraArgument(m_given.at(m_positional.size())));
     if (m_given.size() < m_required && !standaloneSet())
-        return usageError(u"nedostaje argument "_s + m_positional.at(m_given.size()).first);
+        return usageError(OperatorText::missingArgument(m_positional.at(m_given.size()).first));
     return std::nullopt;
 }
 
@@ -155,7 +150,7 @@ QString CommandLine::value(const QString &name) const
 
 int CommandLine::usageError(const QString &message) const
 {
-    print(stderr, m_program + u": "_s + message + u"\nPomoc: "_s + m_program + u" --help\n"_s);
+    printText(stderr, OperatorText::usageError(m_program, message));
     return kUsageError;
 }
 
@@ -240,10 +235,9 @@ void CommandLine::takeLong(const QString &text, const QString &dashes, const QSt
     if (const auto index = name.isEmpty() ? std::nullopt : longOption(name, begun))
         take(*index, spelled, attached, arguments, at);
     else if (begun.size() > 1)
-        fail(u"opcija "_s + quoted(spelled) + u" nije jednoznacna ("_s + begun.join(u", "_s) +
-             u')');
+        fail(OperatorText::ambiguousOption(spelled, begun));
     else
-        fail(u"nepoznata opcija "_s + quoted(spelled));
+        fail(OperatorText::unknownOption(spelled));
 }
 
 void CommandLine::takeShort(const QString &letters, const QStringList &arguments, qsizetype &at)
@@ -252,7 +246,7 @@ void CommandLine::takeShort(const QString &letters, const QStringList &arguments
         const QString letter = letters.mid(i, 1);
         const auto index = indexOf(letter);
         if (!index || m_options[*index].kind == Kind::Hidden) {
-            fail(u"nepoznata opcija "_s + quoted(u'-' + letter));
+            fail(OperatorText::unknownOption(u'-' + letter));
             continue;
         }
         // A value takes the rest of the argument, if there is any rest.
@@ -272,7 +266,7 @@ void CommandLine::take(std::size_t index, const QString &spelled,
     QString value;
     if (m_options[index].option.valueName().isEmpty()) {
         if (attached) {
-            fail(u"opcija "_s + quoted(spelled) + u" ne prima vrednost"_s);
+            fail(OperatorText::optionTakesNoValue(spelled));
             return;
         }
     } else if (attached) {
@@ -280,7 +274,7 @@ void CommandLine::take(std::size_t index, const QString &spelled,
     } else if (at + 1 < arguments.size()) {
         value = arguments.at(++at); // whatever it looks like, as getopt takes it
     } else {
-        fail(u"opciji "_s + quoted(spelled) + u" nedostaje vrednost"_s);
+        fail(OperatorText::optionNeedsValue(spelled));
         return;
     }
     m_values[index] << value;
@@ -290,7 +284,7 @@ void CommandLine::take(std::size_t index, const QString &spelled,
 
 QString CommandLine::helpText() const
 {
-    QString usage = u"Upotreba: "_s + m_program + u" [opcije]"_s;
+    QString usage = OperatorText::helpUsage(m_program);
     for (qsizetype i = 0; i < m_positional.size(); ++i) {
         const QString &name = m_positional.at(i).first;
         usage += i < m_required ? u' ' + name : u" ["_s + name + u']';
@@ -298,7 +292,8 @@ QString CommandLine::helpText() const
     QList<QPair<QString, QString>> options;
     for (const Known &known : m_options) {
         if (known.kind == Kind::Standalone)
-            usage += u"\n   ili: "_s + m_program + u' ' + dashed(known.option.names().constFirst());
+            usage += u'\n' + OperatorText::helpOtherUsage(
+                                 m_program, dashed(known.option.names().constFirst()));
         if (known.kind == Kind::Listed || known.kind == Kind::Standalone)
             options.append({label(known.option), known.option.description()});
     }
@@ -324,7 +319,7 @@ QString CommandLine::helpText() const
 
     QString text = usage + u'\n' + wrapped(m_summary, 0, 0) + u'\n';
     if (!m_positional.isEmpty())
-        text += u"\nArgumenti:\n"_s + table(m_positional);
-    text += u"\nOpcije:\n"_s + table(options);
+        text += u'\n' + OperatorText::helpArgumentsHeading() + u'\n' + table(m_positional);
+    text += u'\n' + OperatorText::helpOptionsHeading() + u'\n' + table(options);
     return text;
 }

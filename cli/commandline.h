@@ -6,8 +6,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <optional>
 #include <vector>
+
+// Text for a person or a script, out at once (a pipe would hold it back): in the local encoding,
+// flushed. False when the stream took less than all of it.
+bool printText(std::FILE *stream, const QString &text);
 
 // The command line of each of the project's programs, read before anything else runs:
 // -h/--help and -V/--version alike everywhere, the help in the operator's language, and a wrong

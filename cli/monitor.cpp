@@ -15,18 +15,21 @@
 // vorlagen-monitor --device PATH [--rate BPS] listens on a real serial device instead: with the
 // TX of the port the program sends on wired to this device's RX, it shows the real line.
 
+#include "cli/commandline.h"
 #include "cli/monitorline.h"
 #include "cli/monitorlink.h"
 #include "cli/monitoroptions.h"
 #include "cli/monitortrains.h"
 #include "serial/portmap.h"
 
+#include "texts/commandline.h"
+#include "texts/monitor.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -40,16 +43,23 @@
 
 namespace {
 
+namespace Text = OperatorText;
+
 // Every message starts with the program's name: it may share a terminal with others.
-void complain(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void complain(const char *format, ...)
+void complain(const QString &message)
 {
-    std::fputs("vorlagen-monitor: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
+    printText(stderr, Text::programMessage(Text::kMonitorProgram, message));
+}
+
+// The system's words for an error number.
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString decoded(const std::string &path)
+{
+    return QFile::decodeName(path.c_str());
 }
 
 std::string readLink(const std::string &path)
@@ -84,7 +94,7 @@ private:
     void printSeries();
     void portClosed();
     void sampleSettings();
-    void say(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    void say(const QString &line);
 
     MonitorOptions m_options;
     int m_master = -1;
@@ -94,8 +104,8 @@ private:
     std::string m_slaveName;
     MonitorLink m_link;
 
-    std::string m_ownSettings; // ours, also what the program's close restores
-    std::string m_settings;    // the program's, as last seen during this opening
+    QString m_ownSettings; // ours, also what the program's close restores
+    QString m_settings;    // the program's, as last seen during this opening
     TrainLog m_trains;
     int m_openers = 0;
     bool m_closePending = false; // closed, but bytes of the last write may still be coming
@@ -106,15 +116,11 @@ private:
 
 // The lines go out at once (a pipe would hold them back); once the output is gone, the monitor
 // has no more use and ends.
-void Monitor::say(const char *format, ...)
+void Monitor::say(const QString &line)
 {
-    if (m_outputError != 0)
+    if (m_outputError != 0 || line.isEmpty())
         return;
-    va_list args;
-    va_start(args, format);
-    const int written = std::vprintf(format, args);
-    va_end(args);
-    if (written < 0 || std::fflush(stdout) != 0)
+    if (!printText(stdout, line + u'\n'))
         m_outputError = errno != 0 ? errno : EIO;
 }
 
@@ -122,12 +128,12 @@ bool Monitor::openTerminal()
 {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        complain("pseudo-terminal nije napravljen (%s)", std::strerror(errno));
+        complain(Text::terminalNotMade(reason(errno)));
         return false;
     }
     char name[256];
     if (ptsname_r(m_master, name, sizeof name) != 0) {
-        complain("ime pseudo-terminala nije dostupno (%s)", std::strerror(errno));
+        complain(Text::terminalNameUnknown(reason(errno)));
         return false;
     }
     m_slaveName = name;
@@ -135,7 +141,8 @@ bool Monitor::openTerminal()
     // their way, and the master never reports a hang-up between the program's opens.
     m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_slave < 0) {
-        complain("%s se ne otvara (%s)", name, std::strerror(errno));
+        const int error = errno;
+        complain(Text::notOpened(decoded(name), reason(error)));
         return false;
     }
     // Raw, so that bytes pass unchanged even before the program sets the port up.
@@ -155,7 +162,7 @@ bool Monitor::openTerminal()
         m_events = -1;
     }
     if (m_events < 0)
-        complain("napomena: otvaranje i zatvaranje porta se ne prati (%s)", std::strerror(errno));
+        complain(Text::opensNotWatched(reason(errno)));
     return true;
 }
 
@@ -163,7 +170,7 @@ bool Monitor::makeLink()
 {
     const QString folder = PortMap::defaultLinkFolder();
     if (!QDir().mkpath(folder)) {
-        complain("folder %s se ne moze napraviti", qPrintable(folder));
+        complain(Text::folderNotMade(folder));
         return false;
     }
     const std::string path =
@@ -173,42 +180,37 @@ bool Monitor::makeLink()
     case MonitorLink::Made::New:
         return true;
     case MonitorLink::Made::Replaced:
-        complain("veza %s je ostala iza monitora koji vise ne radi; zamenjena je", path.c_str());
+        complain(Text::linkReplaced(decoded(path)));
         return true;
     case MonitorLink::Made::Monitored:
-        complain("za port %d vec radi drugi vorlagen-monitor (veza %s); izaberite drugi broj "
-                 "porta",
-                 m_options.number, path.c_str());
+        complain(Text::portMonitoredElsewhere(m_options.number, decoded(path)));
         return false;
-    case MonitorLink::Made::Occupied: {
-        const std::string target = readLink(path);
-        complain("%s vec postoji%s%s i nije veza monitora; ne menjam je.\n"
-                 "Ako je ostala od ranije, obrisite je (rm %s) ili izaberite drugi broj porta.",
-                 path.c_str(), target.empty() ? "" : " -> ", target.c_str(), path.c_str());
+    case MonitorLink::Made::Occupied:
+        complain(Text::linkOccupied(decoded(path), decoded(readLink(path))));
         return false;
-    }
     case MonitorLink::Made::Failed:
         break;
     }
-    complain("veza %s se ne moze napraviti (%s)", path.c_str(), std::strerror(m_link.error()));
+    complain(Text::linkNotMade(decoded(path), reason(m_link.error())));
     return false;
 }
 
 // Listening on a real device: its RX carries what the program sends on another port's TX.
 bool Monitor::openDevice()
 {
-    const char *path = m_options.device.c_str();
-    m_master = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const QString path = decoded(m_options.device);
+    m_master = open(m_options.device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_master < 0) {
-        complain("%s se ne otvara (%s)", path, std::strerror(errno));
+        const int error = errno;
+        complain(Text::notOpened(path, reason(error)));
         return false;
     }
     if (!isatty(m_master)) {
-        complain("%s nije serijski port", path);
+        complain(Text::notASerialDevice(path));
         return false;
     }
     if (!setLine(m_master, m_options.rate)) {
-        complain("%s ne prima brzinu %ld b/s (8N1)", path, m_options.rate);
+        complain(Text::rateRefused(path, m_options.rate));
         return false;
     }
     tcflush(m_master, TCIFLUSH); // what arrived before we listened belongs to nobody's train
@@ -220,7 +222,7 @@ void Monitor::cleanUp()
     // First, so that no way out leaves it behind.
     const bool removed = m_link.remove();
     if (removed)
-        say("Veza %s uklonjena\n", m_link.path().c_str());
+        say(Text::monitorLinkRemoved(decoded(m_link.path())));
     for (int *fd : {&m_signals, &m_events, &m_slave, &m_master}) {
         if (*fd >= 0)
             close(*fd);
@@ -241,16 +243,12 @@ void Monitor::readBytes(double now)
 
 void Monitor::finishTrain()
 {
-    const std::string line = m_trains.finishTrain();
-    if (!line.empty())
-        say("%s\n", line.c_str());
+    say(m_trains.finishTrain());
 }
 
 void Monitor::printSeries()
 {
-    const std::string line = m_trains.finishSeries();
-    if (!line.empty())
-        say("%s\n", line.c_str());
+    say(m_trains.finishSeries());
 }
 
 // The terminal tells nobody when its settings change, and the program's close puts ours back:
@@ -260,10 +258,10 @@ void Monitor::sampleSettings()
 {
     if (m_slave < 0)
         return; // a real device: the settings are ours
-    const std::string settings = lineSettings(m_slave);
+    const QString settings = lineSettings(m_slave);
     if (settings != m_ownSettings && settings != m_settings) {
         m_settings = settings;
-        say("Port podesen: %s\n", settings.c_str());
+        say(Text::monitorPortSet(settings));
     }
 }
 
@@ -272,7 +270,7 @@ void Monitor::portClosed()
     finishTrain();
     m_closePending = false;
     m_settings.clear();
-    say("%s  port zatvoren\n", wallClock().c_str());
+    say(Text::monitorPortClosed(wallClock()));
     printSeries();
     m_stop = m_options.once;
 }
@@ -293,7 +291,7 @@ void Monitor::readEvents()
                 if (m_closePending)
                     portClosed(); // reopened at once: the earlier opening is over all the same
                 if (!m_stop && m_openers++ == 0)
-                    say("%s  port otvoren\n", wallClock().c_str());
+                    say(Text::monitorPortOpened(wallClock()));
             } else if ((event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && m_openers > 0 &&
                        --m_openers == 0) {
                 m_closePending = true;
@@ -310,15 +308,13 @@ bool Monitor::start()
     if (!m_options.device.empty()) {
         if (!openDevice())
             return false;
-        say("Slusam %s: %s. Kraj: Ctrl+C\n", m_options.device.c_str(),
-            lineSettings(m_master).c_str());
+        say(Text::monitorListening(decoded(m_options.device), lineSettings(m_master)));
         return true;
     }
     if (!openTerminal() || !makeLink())
         return false;
-    say("Port %d: %s -> %s\n", m_options.number, m_link.path().c_str(), m_slaveName.c_str());
-    say("U programu upisite Port: %d i posaljite povorku. Kraj: Ctrl+C%s\n", m_options.number,
-        m_options.once ? " ili kada program zatvori port" : "");
+    say(Text::monitorLinked(m_options.number, decoded(m_link.path()), decoded(m_slaveName)));
+    say(Text::monitorInvitation(m_options.number, m_options.once));
     return true;
 }
 
@@ -330,7 +326,7 @@ int Monitor::watch()
         const bool waiting = m_trains.pending() || m_closePending;
         const int ready = poll(fds, 3, waiting ? m_options.gapMs : -1);
         if (ready < 0 && errno != EINTR) {
-            complain("%s", std::strerror(errno));
+            complain(reason(errno));
             return 1;
         }
         const double now = secondsNow();
@@ -351,7 +347,7 @@ int Monitor::watch()
         // Only a real device hangs up here (the pseudo-terminal's other side stays ours).
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             finishTrain();
-            complain("%s je nestao ili se prekinuo", m_options.device.c_str());
+            complain(Text::deviceVanished(decoded(m_options.device)));
             return 1;
         }
         if (m_trains.pending() && now - m_trains.lastByte() >= gap)
@@ -378,7 +374,7 @@ int Monitor::ending(int exitCode)
         std::raise(SIGPIPE);
     }
     if (m_outputError != 0) {
-        complain("ispis nije uspeo (%s)", std::strerror(m_outputError));
+        complain(Text::outputFailed(reason(m_outputError)));
         return 1;
     }
     return exitCode;

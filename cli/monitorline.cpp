@@ -3,15 +3,15 @@
 
 #include "serial/nativeline.h"
 #include "serial/serialline.h"
+#include "texts/monitor.h"
 
-#include <cstdio>
 #include <termios.h>
 
-std::string lineSettings(int fd)
+QString lineSettings(int fd)
 {
     termios settings{};
     if (tcgetattr(fd, &settings) != 0)
-        return "nepoznato";
+        return OperatorText::lineSettingsUnknown();
     int dataBits = 8;
     switch (settings.c_cflag & CSIZE) {
     case CS5:
@@ -29,10 +29,7 @@ std::string lineSettings(int fd)
     const char parity =
         (settings.c_cflag & PARENB) ? ((settings.c_cflag & PARODD) ? 'O' : 'E') : 'N';
     const int stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;
-    char text[64];
-    std::snprintf(text, sizeof text, "%ld b/s, %d%c%d", long(NativeLine::rateOf(fd)), dataBits,
-                  parity, stopBits);
-    return text;
+    return OperatorText::lineSettings(NativeLine::rateOf(fd), dataBits, parity, stopBits);
 }
 
 bool setLine(int fd, long rate)

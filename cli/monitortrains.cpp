@@ -2,25 +2,11 @@
 #include "cli/monitortrains.h"
 
 #include "cli/monitoroptions.h"
+#include "texts/monitor.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
-
-namespace {
-
-// "100,02": the operator's decimal comma.
-std::string decimal(double value, int decimals, bool sign = false)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, sign ? "%+.*f" : "%.*f", decimals, value);
-    std::string result = text;
-    std::replace(result.begin(), result.end(), '.', ',');
-    return result;
-}
-
-} // namespace
 
 double secondsNow()
 {
@@ -29,7 +15,7 @@ double secondsNow()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-std::string wallClock()
+QString wallClock()
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -38,7 +24,7 @@ std::string wallClock()
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
                   local.tm_sec, long(now.tv_nsec / 1000000));
-    return text;
+    return QString::fromLatin1(text);
 }
 
 void TrainLog::add(const unsigned char *bytes, std::size_t count, double now)
@@ -51,45 +37,36 @@ void TrainLog::add(const unsigned char *bytes, std::size_t count, double now)
     m_lastByte = now;
 }
 
-std::string TrainLog::finishTrain()
+QString TrainLog::finishTrain()
 {
     if (m_train.empty())
         return {};
-    ++m_totalTrains;
-
-    std::string line = m_trainClock + "  #" + std::to_string(m_totalTrains) + "  " +
-                       std::to_string(m_train.size()) + " B ";
+    OperatorText::ArrivedTrain train;
+    train.clock = m_trainClock;
+    train.number = ++m_totalTrains;
+    train.size = qint64(m_train.size());
     const size_t shown =
         m_allBytes ? m_train.size() : std::min(m_train.size(), MonitorOptions::kShownBytes);
-    for (size_t i = 0; i < shown; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", m_train[i]);
-        line += hex;
-    }
-    if (shown < m_train.size())
-        line += " ... (jos " + std::to_string(m_train.size() - shown) + ")";
-
+    train.shown = QByteArray(reinterpret_cast<const char *>(m_train.data()), qsizetype(shown));
     if (m_series.trains > 0) {
         const double period = (m_trainStart - m_series.lastStart) * 1000.0;
         m_series.add(period);
-        line += "  perioda " + decimal(period, 2) + " ms";
+        train.periodMs = period;
         if (m_series.periods > 1)
-            line += ", odstupanje " + decimal(period - m_series.mean(), 2, true) + " ms";
+            train.deviationMs = period - m_series.mean();
     }
     ++m_series.trains;
     m_series.lastStart = m_trainStart;
     m_train.clear();
-    return line;
+    return OperatorText::arrivedTrain(train);
 }
 
-std::string TrainLog::finishSeries()
+QString TrainLog::finishSeries()
 {
-    std::string line;
+    QString line;
     if (m_series.periods > 0) {
-        line = "Povorki: " + std::to_string(m_series.trains) + "; perioda srednja " +
-               decimal(m_series.mean(), 3) + " ms, najmanja " + decimal(m_series.min, 3) +
-               " ms, najveca " + decimal(m_series.max, 3) + " ms, odstupanje (std.) " +
-               decimal(m_series.deviation(), 3) + " ms";
+        line = OperatorText::periodSums(m_series.trains, m_series.mean(), m_series.min,
+                                        m_series.max, m_series.deviation());
     }
     m_series = Series{};
     return line;

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QString>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <string>
 #include <vector>
 
 // The monitor's clocks: seconds that only go forward, and the time of day it prints.
 double secondsNow();
-std::string wallClock();
+QString wallClock();
 
 // The trains as the monitor prints them: the bytes that arrive without a pause longer than the
 // gap make one train, shown with its time, size, bytes and the period since the one before; an
@@ -26,10 +27,11 @@ public:
     bool pending() const { return !m_train.empty(); }
     double lastByte() const { return m_lastByte; }
 
-    // The line of the train so far ("" when none), which ends it.
-    std::string finishTrain();
-    // The sums of this opening's periods ("" when there were none); the next opening starts anew.
-    std::string finishSeries();
+    // The line of the train so far (empty when none), which ends it.
+    QString finishTrain();
+    // The sums of this opening's periods (empty when there were none); the next opening starts
+    // anew.
+    QString finishSeries();
 
 private:
     // Periods of one opening of the port: a new "Ponavljanje" starts a new series.
@@ -65,7 +67,7 @@ private:
     std::vector<unsigned char> m_train;
     double m_trainStart = 0.0;
     double m_lastByte = 0.0;
-    std::string m_trainClock;
+    QString m_trainClock;
     long m_totalTrains = 0;
     Series m_series;
 };

@@ -6,21 +6,24 @@
 // is what a script reads: 0 only when every byte written has left for the line, 1 a port failure
 // or bytes that did not leave (one line says how many), 2 a wrong call or field (nothing sent).
 
+#include "cli/commandline.h"
 #include "cli/sendoptions.h"
 #include "cli/signalbridge.h"
 #include "serial/seriallines.h"
-#include "texts/line.h"
 #include "train/decoder.h"
 #include "train/engine.h"
 #include "train/fields.h"
 #include "train/realtime.h"
 #include "train/waveform.h"
 
+#include "texts/commandline.h"
+#include "texts/line.h"
+#include "texts/send.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <atomic>
-#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -28,11 +31,10 @@ namespace {
 
 constexpr int kPortFailure = 1;
 
-void print(const QString &text, std::FILE *stream = stderr)
+// A line on stderr, after the program's name.
+void say(const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    printText(stderr, OperatorText::programMessage(OperatorText::kSendProgram, text));
 }
 
 // The window's fields, as the options set them.
@@ -53,7 +55,7 @@ class ErrorOutput : public Messenger
 public:
     void critical(const QString &, const QString &text) override
     {
-        print(u"vorlagen-send: "_s + text.section(u"\r\n"_s, 0, 0) + u'\n');
+        say(text.section(u"\r\n"_s, 0, 0));
         ++m_reports;
     }
     void information(const QString &title, const QString &text) override { critical(title, text); }
@@ -139,14 +141,12 @@ int repeat(const SendOptions &options, TrainSender &sender, const ErrorOutput &e
             QCoreApplication::exit(kPortFailure);
     });
     const auto report = [&] {
-        print(u"vorlagen-send: "_s +
-              OperatorText::repetitionCounters(sender.trainsSent(), sender.deadlinesMissed()) +
-              u'\n');
+        say(OperatorText::repetitionCounters(sender.trainsSent(), sender.deadlinesMissed()));
     };
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, report);
     if (options.verbose) {
-        print(u"vorlagen-send: "_s + describe(priority()) + u'\n');
+        say(describe(priority()));
         progress.start(1000);
     }
     const int exitCode = QCoreApplication::exec();
@@ -202,10 +202,7 @@ int run(const SendOptions &options)
     // What has not left by the end of the wait is dropped, and said: a script reads the status.
     const SerialLines::Tally tally = lines.finish(graceFor(options), &SignalBridge::urgency);
     if (tally.lost > 0) {
-        print(u"vorlagen-send: %1 od %2 bajtova nije otislo na liniju%3\n"_s.arg(
-            QString::number(tally.lost), QString::number(tally.written),
-            tally.failedLines > 0 ? u" (uredjaj se prekinuo)"_s
-                                  : u" (linija ih nije preuzela do kraja cekanja)"_s));
+        say(OperatorText::bytesNotSent(tally.lost, tally.written, tally.failedLines > 0));
         exitCode = kPortFailure;
     }
     return exitCode;
@@ -214,11 +211,8 @@ int run(const SendOptions &options)
 // Every port number the window would open now, one a line: number, device, how it was found.
 int list()
 {
-    for (const PortEntry &port : PortMap().available()) {
-        const QString how =
-            port.link.isEmpty() ? u"%1. prisutan port"_s.arg(port.number) : u"veza "_s + port.link;
-        print(u"%1  %2  (%3)\n"_s.arg(QString::number(port.number), port.device, how), stdout);
-    }
+    for (const PortEntry &port : PortMap().available())
+        printText(stdout, OperatorText::listedPort(port.number, port.device, port.link) + u'\n');
     return 0;
 }
 
