@@ -20,6 +20,7 @@
 #include "cli/monitorlink.h"
 #include "cli/monitoroptions.h"
 #include "cli/monitortrains.h"
+#include "serial/portbusy.h"
 #include "serial/portmap.h"
 
 #include "texts/commandline.h"
@@ -93,6 +94,7 @@ private:
     void finishTrain();
     void printSeries();
     void portClosed();
+    void removeStaleLock();
     void sampleSettings();
     void say(const QString &line);
 
@@ -223,6 +225,7 @@ void Monitor::cleanUp()
     const bool removed = m_link.remove();
     if (removed)
         say(Text::monitorLinkRemoved(decoded(m_link.path())));
+    removeStaleLock();
     for (int *fd : {&m_signals, &m_events, &m_slave, &m_master}) {
         if (*fd >= 0)
             close(*fd);
@@ -272,7 +275,19 @@ void Monitor::portClosed()
     m_settings.clear();
     say(Text::monitorPortClosed(wallClock()));
     printSeries();
+    removeStaleLock();
     m_stop = m_options.once;
+}
+
+// A program killed while it held the terminal leaves its lock file, which refuses every later
+// open by another user, and the next program to get this terminal's number once it is gone.
+void Monitor::removeStaleLock()
+{
+    if (m_slaveName.empty())
+        return;
+    const QString lock = serialLockFile(decoded(m_slaveName));
+    if (!lock.isEmpty() && removeStaleSerialLock(decoded(m_slaveName)))
+        say(Text::monitorStaleLockRemoved(lock));
 }
 
 void Monitor::readEvents()

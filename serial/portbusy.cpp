@@ -17,14 +17,6 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
-#ifdef Q_OS_UNIX
-
-#endif
-
-} // namespace
-
 QString serialLockFile(const QString &path)
 {
 #ifdef Q_OS_UNIX
@@ -56,9 +48,17 @@ namespace {
 
 #ifdef Q_OS_UNIX
 
+// A zombie counts as gone: its descriptors are closed, it holds nothing.
 bool processAlive(qint64 pid)
 {
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+    if (::kill(pid_t(pid), 0) != 0 && errno != EPERM)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype name = line.lastIndexOf(')'); // the state follows the program's name
+    return name < 0 || line.mid(name + 2, 1) != "Z";
 }
 
 // Whether the device refuses a plain open because someone holds it exclusively (TIOCEXCL).
@@ -75,6 +75,25 @@ bool heldExclusively(const QString &path)
 #endif
 
 } // namespace
+
+bool removeStaleSerialLock(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QString lock = serialLockFile(path);
+    if (lock.isEmpty())
+        return true;
+    qint64 pid = 0;
+    QString hostName;
+    QString program;
+    // One that cannot be read is not known to be stale: it stays.
+    if (!QLockFile(lock).getLockInfo(&pid, &hostName, &program) || pid <= 0 || processAlive(pid))
+        return false;
+    return QFile::remove(lock) || !QFileInfo::exists(lock);
+#else
+    static_cast<void>(path);
+    return true;
+#endif
+}
 
 PortFailure portBusyFailure(const QString &path)
 {

@@ -12,3 +12,8 @@ PortFailure portBusyFailure(const QString &path);
 // The lock file QSerialPort keeps for `path` ("LCK.." and the name under /dev with '/' as '_', in
 // the first of its folders that has one); empty when there is none. Only read, never written.
 QString serialLockFile(const QString &path);
+
+// Removes the lock file of `path` when the program that made it is gone (killed, or dead on a
+// terminal that will be someone else's next). False while its program runs, or when the file
+// cannot be removed (another user's, in a sticky folder).
+bool removeStaleSerialLock(const QString &path);

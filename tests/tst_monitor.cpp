@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "fakes.h"
 #include "serial/commcontrol.h"
+#include "serial/portbusy.h"
 #include "serial/portmap.h"
 #include "serial/seriallines.h"
 #include "serial/serialportdevice.h"
@@ -149,8 +150,9 @@ void tst_Monitor::showsTheTrainAndRemovesItsOwnLink()
     QVERIFY(!QFileInfo(link()).isSymLink());
 }
 
-// A program killed while it holds the port leaves the terminal's exclusive claim, which would
-// refuse every later open by an ordinary user; the monitor clears it once nobody holds the port.
+// A program killed while it holds the port leaves the terminal's exclusive claim and its lock
+// file, which would refuse every later open by an ordinary user (the lock file even on the next
+// terminal of that number); the monitor clears both once nobody holds the port.
 void tst_Monitor::clearsTheClaimOfAKilledProgram()
 {
     Monitor monitor({u"3"_s});
@@ -169,8 +171,12 @@ void tst_Monitor::clearsTheClaimOfAKilledProgram()
     QCOMPARE(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
     ::close(terminal);
     QCOMPARE(exclusive, 0);
+    const QString terminalPath = QFileInfo(link()).canonicalFilePath();
     monitor.terminate();
     QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, kWaitMs);
+    QVERIFY2(monitor.out().contains(u"Uklonjena datoteka zakljucavanja "_s),
+             qPrintable(monitor.out()));
+    QCOMPARE(serialLockFile(terminalPath), QString());
 }
 
 void tst_Monitor::refusesAndLeavesEverythingAsItWas_data()

@@ -212,6 +212,12 @@ QString monitorLinkRemoved(const QString &link)
     return QStringLiteral("Veza ") + link + QStringLiteral(" uklonjena");
 }
 
+QString monitorStaleLockRemoved(const QString &lockFile)
+{
+    return QStringLiteral("Uklonjena datoteka zakljucavanja ") + lockFile +
+           QStringLiteral(" programa koji vise ne radi");
+}
+
 QString lineSettings(qint64 rate, int dataBits, char parity, int stopBits)
 {
     return QString::number(rate) + QStringLiteral(" b/s, ") + QString::number(dataBits) +

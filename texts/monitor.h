@@ -52,6 +52,7 @@ QString monitorPortOpened(const QString &clock);
 QString monitorPortClosed(const QString &clock);
 QString monitorPortSet(const QString &settings);
 QString monitorLinkRemoved(const QString &link);
+QString monitorStaleLockRemoved(const QString &lockFile);
 // "115200 b/s, 8N1", and what it says when the settings cannot be read.
 QString lineSettings(qint64 rate, int dataBits, char parity, int stopBits);
 QString lineSettingsUnknown();
