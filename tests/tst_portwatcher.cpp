@@ -45,7 +45,8 @@ void tst_PortWatcher::locationFollowsTheFolders()
     watcher.setPortMap(PortMap(
                            [&] {
                                onOwnThread =
-                                   onOwnThread || QThread::currentThread() == qApp->thread();
+                                   onOwnThread || QThread::currentThread() ==
+                                                      QCoreApplication::instance()->thread();
                                std::lock_guard guard(lock);
                                return ports;
                            },

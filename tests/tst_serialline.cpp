@@ -8,6 +8,7 @@
 #include <QTest>
 #include <atomic>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -143,6 +144,7 @@ private slots:
     void rateStep();
     void queuedBytesLeaveWhileOpen();
     void drainBeforeClose();
+    void endClosesEachLineOnceDrained();
 
 private:
     std::shared_ptr<SerialLine> start(qint32 rate);
@@ -311,6 +313,31 @@ void tst_SerialLine::drainBeforeClose()
     m_wire->letGo();
     QTRY_VERIFY(m_port.isNull());
     QCOMPARE(m_wire->heldAtRelease, qint64(0));
+}
+
+// The program's end lets even a held line go: it closes once its bytes have left, keeping them,
+// and the end waits no longer than that (a fault here waits out the hour: the test's time bound).
+void tst_SerialLine::endClosesEachLineOnceDrained()
+{
+    SerialLines lines;
+    m_wire->capacity = 3;
+    m_wire->letGo(false);
+    auto port = std::make_unique<QBuffer>();
+    port->open(QIODevice::WriteOnly);
+    const auto line = lines.start(m_path, std::make_unique<FakeDriver>(m_wire), std::move(port),
+                                  9600, handler(), &m_refused);
+    QVERIFY(line);
+    QCOMPARE(numberOf(line->write("abcdef", 1024)), 0);
+    std::thread reader([wire = m_wire] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        wire->letGo();
+    });
+    const SerialLines::Tally tally = lines.finish(std::chrono::hours(1));
+    reader.join();
+    QCOMPARE(tally.written, qint64(6));
+    QCOMPARE(tally.lost, qint64(0));
+    QCOMPARE(m_wire->heldAtRelease, qint64(0));
+    QCOMPARE(m_wire->sent, Sent({{9600, "abcdef"}}));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialLine)
