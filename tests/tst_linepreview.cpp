@@ -85,8 +85,6 @@ void tst_LinePreview::portLines_data()
                                << u"Port: nije broj"_s << none;
     QTest::newRow("out of range (102)") << u" 40000"_s << false << QString() << QString() << none
                                         << false << u"Port: izvan opsega -32768 do 32767"_s << none;
-    QTest::newRow("below 1 (103)") << u"-3"_s << false << QString() << QString() << none << false
-                                   << u"Port: mora biti 1 ili veci"_s << none;
     QTest::newRow("not looked yet")
         << u"1"_s << false << QString() << QString() << none << false << u"COM1"_s << none;
     QTest::newRow("counted") << u" 1"_s << true << u"/dev/ttyUSB0"_s << u"com1 ili 1."_s << usb0
@@ -97,9 +95,6 @@ void tst_LinePreview::portLines_data()
     QTest::newRow("missing") << u"2"_s << true << QString() << u"com2 ili 2."_s << usb0 << false
                              << u"COM2 ne postoji"_s
                              << QStringList{u"Trazeno: com2 ili 2."_s, u"Postoje: /dev/ttyUSB0"_s};
-    QTest::newRow("missing, no port at all")
-        << u"2"_s << true << QString() << QString() << none << false << u"COM2 ne postoji"_s
-        << QStringList{u"Postoje: nijedan serijski port"_s};
     QTest::newRow("monitor ended")
         << u"8"_s << true << QString() << u"com8"_s << none << true
         << u"COM8 ne postoji: virtuelni port je zavrsen"_s << QStringList{u"Trazeno: com8"_s};
