@@ -34,10 +34,10 @@ export QT_QPA_PLATFORM=offscreen
 suite() {
     cmake --build "$build" -j "$jobs" >"$log" 2>&1 || return 3
     # A fault that hangs a test is caught by the bound, not waited out.
-    ctest --test-dir "$build" -j "$jobs" --timeout 60 >>"$log" 2>&1 || return 1
+    bash "$root/tools/without-serial-ports.sh" ctest --test-dir "$build" -j "$jobs" --timeout 60 >>"$log" 2>&1 || return 1
     cmake --build "$tsan" -j "$jobs" --target "${tsan_tests[@]}" >>"$log" 2>&1 || return 3
     TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$scratch/tests/tsan.supp" \
-        ctest --test-dir "$tsan" -j "$jobs" --timeout 60 \
+        bash "$root/tools/without-serial-ports.sh" ctest --test-dir "$tsan" -j "$jobs" --timeout 60 \
               -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$" >>"$log" 2>&1
 }
 
