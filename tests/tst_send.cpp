@@ -135,6 +135,8 @@ void tst_Send::asAScriptSeesIt_data()
         u"Greska 204"_s);
     row("stalled receiver", {u"-p"_s, u"7"_s, u"A1 A2 A3 A4"_s}, u"stall"_s, 0, 1,
         u"vorlagen-send: 4 od 4 bajtova nije otislo na liniju"_s);
+    row("unplugged while the train waits", {u"-p"_s, u"7"_s, u"A1 A2 A3 A4"_s}, u"stall+HUP"_s, 0,
+        1, u"vorlagen-send: 4 od 4 bajtova nije otislo na liniju"_s);
     row("one SIGINT cuts a wait of minutes",
         {u"-p7"_s, u"-b110"_s, QStringList(1001, u"A5"_s).join(u' ')}, u"stall+INT"_s, 0, 1,
         u"1001 od 1001 bajtova nije otislo"_s);
@@ -206,6 +208,9 @@ void tst_Send::drive(QProcess &send, const QString &how, QString &errors)
     if (how == u"INT"_s) {
         QTRY_VERIFY_WITH_TIMEOUT(m_device->received().size() >= 15, kWaitMs);
         ::kill(pid_t(send.processId()), SIGINT);
+    } else if (how == u"stall+HUP"_s) {
+        QTRY_VERIFY_WITH_TIMEOUT(holdsDevice(), kWaitMs);
+        m_device->hangUp();
     } else if (how == u"stall+INT"_s) {
         QTRY_VERIFY_WITH_TIMEOUT(holdsDevice(), kWaitMs);
         ::kill(pid_t(send.processId()), SIGINT);
