@@ -65,6 +65,10 @@ public:
     static bool accessDenied(const char *localPath);
 
 #ifndef _WIN32
+    // Whether `localPath` is the pseudo-terminal multiplexer (/dev/ptmx, /dev/pts/ptmx): it opens
+    // as a terminal, but every open makes a new one that nobody reads, so bytes would go nowhere.
+    static bool terminalMultiplexer(const char *localPath);
+
     // Any whole rate on the terminal at `handle`, the rest of its settings left as they are;
     // `applied` is what it reads back, `error` the system's error number on failure. The
     // monitor sets up the device it listens on with it too.

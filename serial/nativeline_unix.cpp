@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 struct NativeLine::State
@@ -179,4 +181,11 @@ void NativeLine::releaseHandle()
 bool NativeLine::accessDenied(const char *localPath)
 {
     return ::access(localPath, W_OK) != 0 && errno == EACCES;
+}
+
+bool NativeLine::terminalMultiplexer(const char *localPath)
+{
+    struct stat info = {};
+    return ::stat(localPath, &info) == 0 && S_ISCHR(info.st_mode) && major(info.st_rdev) == 5 &&
+           minor(info.st_rdev) == 2;
 }

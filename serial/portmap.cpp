@@ -136,7 +136,8 @@ void PortMap::followLink(const QString &link, PortLocation &where) const
         where.tried = link;
         return;
     }
-    where.device = linkInfo.canonicalFilePath();
+    // A link to nowhere, or one that points back at itself, leads to no device.
+    where.device = linkInfo.exists() ? linkInfo.canonicalFilePath() : QString();
 }
 
 // Listing the ports costs milliseconds of CPU (every device's details are read), so it is done

@@ -124,6 +124,8 @@ std::optional<PortFailure> SerialPortDevice::openFresh(const QString &path, qint
 #else
     static_cast<void>(dtr); // Linux raises both at every open; open() sets them right after
     static_cast<void>(rts);
+    if (NativeLine::terminalMultiplexer(QFile::encodeName(path).constData()))
+        return OperatorText::notASerialPort(path);
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
     port->setDataBits(QSerialPort::Data8);

@@ -46,6 +46,7 @@ void tst_PortMap::initTestCase()
     QVERIFY(link("dev/usb-Serial-if00", "dev/ttyUSB7"));
     QVERIFY(link("links/com5", "dev/usb-Serial-if00"));
     QVERIFY(link("links/com2", "dev/unplugged"));
+    QVERIFY(link("links/com6", "links/com6")); // a link that points at itself
 }
 
 void tst_PortMap::ordered_data()
@@ -84,6 +85,8 @@ void tst_PortMap::locate_data()
         << false << qint16(5) << m_dev + "ttyUSB7" << false;
     QTest::newRow("dangling link: no counting, the list for the message")
         << false << qint16(2) << QString() << true;
+    QTest::newRow("link to itself: missing, no counting")
+        << false << qint16(6) << QString() << true;
     QTest::newRow("beyond the ports present") << false << qint16(4) << QString() << true;
     QTest::newRow("below one") << false << qint16(0) << QString() << true;
     // Windows: the number names the port, which is there when listed; links play no part.

@@ -133,6 +133,8 @@ void tst_Send::asAScriptSeesIt_data()
         OperatorText::virtualPortEnded(9, u"@config/vorlagen/com9"_s).description);
     row("a device that is a plain file", {u"-d"_s, u"@file"_s, u"F0"_s}, QString(), 0, 1,
         u"Greska 204"_s);
+    row("the terminal multiplexer", {u"-d"_s, u"/dev/ptmx"_s, u"F0"_s}, QString(), 0, 1,
+        u"Greska 204 - Uredjaj /dev/ptmx nije moguce otvoriti kao serijski port"_s);
     row("stalled receiver", {u"-p"_s, u"7"_s, u"A1 A2 A3 A4"_s}, u"stall"_s, 0, 1,
         u"vorlagen-send: 4 od 4 bajtova nije otislo na liniju"_s);
     row("unplugged while the train waits", {u"-p"_s, u"7"_s, u"A1 A2 A3 A4"_s}, u"stall+HUP"_s, 0,
