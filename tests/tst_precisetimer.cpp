@@ -1,18 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "train/precisetimer.h"
 
-#include <QFile>
 #include <QTest>
 #include <atomic>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#ifdef Q_OS_LINUX
-#include <sched.h>
-#include <unistd.h>
-#endif
 
 using namespace std::chrono_literals;
 
@@ -47,8 +41,6 @@ private slots:
     void quietUntilArmedAgain();
     void replacingHandlerWaitsForStalledTick();
     void destructionWhileTicking();
-    void realtimeAsked_data();
-    void realtimeAsked();
 };
 
 void tst_PreciseTimer::lateTickRule_data()
@@ -203,80 +195,6 @@ void tst_PreciseTimer::destructionWhileTicking()
         // The thread has finished with the handler: no copy of it is left, not even a running one.
         QCOMPARE(calls.use_count(), 1L);
     }
-}
-
-enum class Broker { None, Refuses, Grants, SaysYesOnly, RealWithoutBus };
-
-void tst_PreciseTimer::realtimeAsked_data()
-{
-    QTest::addColumn<bool>("direct"); // the system's own answer to SCHED_FIFO (needs root)
-    QTest::addColumn<Broker>("broker");
-    QTest::addColumn<QString>("got");
-    QTest::addColumn<int>("brokerCalls");
-
-    QTest::newRow("granted directly: no broker asked")
-        << true << Broker::Grants << "SCHED_FIFO 1" << 0;
-    QTest::newRow("refused, the broker grants")
-        << false << Broker::Grants << "SCHED_RR 1, RealtimeKit" << 1;
-    QTest::newRow("refused by both") << false << Broker::Refuses << "SCHED_OTHER" << 1;
-    QTest::newRow("refused, no broker") << false << Broker::None << "SCHED_OTHER" << 0;
-    // What counts is what the system reports, not what the broker said.
-    QTest::newRow("broker says yes, nothing changed")
-        << false << Broker::SaysYesOnly << "SCHED_OTHER" << 1;
-    QTest::newRow("RealtimeKit without a system bus")
-        << false << Broker::RealWithoutBus << "SCHED_OTHER" << 0;
-}
-
-// The timer's own thread asks, once, before its first tick: directly, then the broker with this
-// process, its own thread id and priority 1; the timer tells what the system then reports, and
-// ticks whatever it got.
-void tst_PreciseTimer::realtimeAsked()
-{
-#ifndef Q_OS_LINUX
-    QSKIP("The policies and the broker of these rows are Linux's");
-#else
-    QFETCH(bool, direct);
-    QFETCH(Broker, broker);
-    QFETCH(QString, got);
-    QFETCH(int, brokerCalls);
-    bool allowed = false; // asked on a thread of its own: this one stays as it is
-    std::thread([&] { allowed = RealtimeRequest::directOnly().direct(1); }).join();
-    if ((direct || got.startsWith(QLatin1String("SCHED_RR"))) && !allowed)
-        QSKIP("Setting a real-time policy needs root or an rtprio limit here");
-
-    std::atomic<int> calls{0};
-    std::atomic<bool> fromTimerThread{false};
-    RealtimeRequest request;
-    request.direct = direct ? RealtimeRequest::directOnly().direct : [](int) { return false; };
-    if (broker == Broker::RealWithoutBus) {
-        // The last row: the process makes its bus connection once.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/vorlagen-test-bus");
-        request.broker = askRealtimeKit;
-    } else if (broker != Broker::None) {
-        request.broker = [&, broker](qint64 process, qint64 thread, int priority) {
-            ++calls;
-            QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(thread));
-            fromTimerThread = process == getpid() && thread == gettid() && priority == 1 &&
-                              comm.open(QIODevice::ReadOnly) &&
-                              comm.readAll().trimmed() == "train-timer";
-            sched_param param{};
-            param.sched_priority = priority;
-            return broker == Broker::SaysYesOnly ||
-                   (broker == Broker::Grants && sched_setscheduler(0, SCHED_RR, &param) == 0);
-        };
-    }
-
-    TickLog log;
-    PreciseTimer timer(request);
-    const SenderPriority priority = timer.priority().get();
-    QCOMPARE(priority.name(), got);
-    QCOMPARE(priority.realtime(), got != QLatin1String("SCHED_OTHER"));
-    QCOMPARE(calls.load(), brokerCalls);
-    QCOMPARE(fromTimerThread.load(), brokerCalls > 0);
-    timer.setTickHandler(log.handler());
-    timer.setInterval(1);
-    QTRY_VERIFY(log.count.load() >= 3);
-#endif
 }
 
 QTEST_GUILESS_MAIN(tst_PreciseTimer)

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -55,41 +56,32 @@ struct Tried
 };
 Tried tryEveryChoice(const QVector<double> &runs, double rate, double tolerance, double upTo)
 {
-    QVector<QVector<int>> choices(runs.size());
-    for (int run = 0; run < runs.size(); ++run)
-        for (int bits = 1; bits <= 9; ++bits)
-            if (errorAt(bits, rate, runs[run]) <= tolerance + 1e-12)
-                choices[run].append(bits);
     Tried best;
-    QVector<int> pick(runs.size(), 0);
-    for (const auto &choice : choices)
-        if (choice.isEmpty())
-            return best;
-    for (;;) {
-        double largest = 0.0;
-        QVector<bool> line;
-        for (int run = 0; run < runs.size(); ++run) {
-            const int bits = choices[run][pick[run]];
-            largest = std::max(largest, errorAt(bits, rate, runs[run]));
-            line.insert(line.size(), bits, run % 2 == 1);
+    QVector<bool> line; // low runs at even places, high ones at odd
+    const std::function<void(qsizetype, double)> choose = [&](qsizetype run, double largest) {
+        if (run < runs.size()) {
+            for (int bits = 1; bits <= 9; ++bits) {
+                if (errorAt(bits, rate, runs[run]) > tolerance + 1e-12)
+                    continue;
+                line.insert(line.size(), bits, run % 2 == 1);
+                choose(run + 1, std::max(largest, errorAt(bits, rate, runs[run])));
+                line.resize(line.size() - bits);
+            }
+            return;
         }
+        QVector<bool> framed = line; // the stop bit and idle line fill the last frame
         do
-            line.append(true);
-        while (line.size() % kBitsPerByte != 0);
-        bool framed = true;
-        for (qsizetype frame = 0; framed && frame < line.size(); frame += kBitsPerByte)
-            framed = !line[frame] && line[frame + kBitsPerByte - 1];
-        if (framed) {
-            best.error = best.error < 0 ? largest : std::min(best.error, largest);
-            if (largest <= upTo + 1e-12)
-                best.bytes = std::min(best.bytes, int(line.size() / kBitsPerByte));
-        }
-        int run = 0;
-        while (run < pick.size() && ++pick[run] == choices[run].size())
-            pick[run++] = 0;
-        if (run == pick.size())
-            return best;
-    }
+            framed.append(true);
+        while (framed.size() % kBitsPerByte != 0);
+        for (qsizetype frame = 0; frame < framed.size(); frame += kBitsPerByte)
+            if (framed[frame] || !framed[frame + kBitsPerByte - 1])
+                return;
+        best.error = best.error < 0 ? largest : std::min(best.error, largest);
+        if (largest <= upTo + 1e-12)
+            best.bytes = std::min(best.bytes, int(framed.size() / kBitsPerByte));
+    };
+    choose(0, 0.0);
+    return best;
 }
 
 // For long pulses every rate can be tried: a refusal means none makes them; a design has an

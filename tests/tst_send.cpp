@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ioctllog.h"
 #include "pseudoterminal.h"
 #include "texts/failures.h"
 #include "train/waveform.h"
@@ -311,21 +312,10 @@ void tst_Send::whatTheLineCarries()
     QCOMPARE(send.exitCode(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_device->unread(), 0, kWaitMs);
 
-    QFile calls(log);
-    QVERIFY(calls.open(QIODevice::ReadOnly));
-    QStringList seen;
-    double rate = 0;
-    for (const QByteArray &line : calls.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 4 || fields[0] != QFile::encodeName(m_device->path()))
-            continue;
-        if (fields[1] == "TCSETS2")
-            rate = fields[2].toDouble();
-        else if (fields[1].startsWith("TIOCMBI"))
-            seen << QString::fromLatin1(fields[1] + ' ' + fields[2]);
-    }
     if (!modem.isEmpty())
-        QCOMPARE(seen, modem);
+        QCOMPARE(recordedCalls(log, m_device->path(), {u"TIOCMBIS"_s, u"TIOCMBIC"_s}), modem);
+    const QStringList rates = recordedCalls(log, m_device->path(), {u"TCSETS2"_s});
+    const double rate = rates.value(rates.size() - 1).section(u' ', 1).toDouble();
     QVERIFY(rate > 0);
     QList<double> low, high;
     for (const LineRun &run : lineRuns(m_device->received()))

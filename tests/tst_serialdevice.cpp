@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ioctllog.h"
 #include "pseudoterminal.h"
 #include "serial/commcontrol.h"
 #include "serial/seriallines.h"
@@ -43,21 +44,10 @@ int numberOf(const std::optional<PortFailure> &failure)
     return failure ? failure->number : 0;
 }
 
-// The terminal control calls the program made on `device`, in order, as "CALL ARGUMENT", of the
-// kinds named (the recorder linked into this test writes every one to a log).
+// The terminal control calls this test made on `device` (the recorder is linked in).
 QStringList callsOn(const QString &device, const QStringList &kinds)
 {
-    QFile log(QString::fromLocal8Bit(qgetenv("VORLAGEN_IOCTL_LOG")));
-    QStringList calls;
-    if (!log.open(QIODevice::ReadOnly))
-        return calls;
-    for (const QByteArray &line : log.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() == 4 && fields[0] == device.toLocal8Bit() &&
-            kinds.contains(QString::fromLatin1(fields[1])))
-            calls << QString::fromLatin1(fields[1] + ' ' + fields[2]);
-    }
-    return calls;
+    return recordedCalls(QString::fromLocal8Bit(qgetenv("VORLAGEN_IOCTL_LOG")), device, kinds);
 }
 
 termios2 termiosOf(const PseudoTerminal &pty)

@@ -58,16 +58,15 @@ struct Calls
     int cancelsLost = 0;     // so many cancels do nothing
 } g_calls;
 
-decltype(&SetCommState) realSetCommState;
-decltype(&GetCommState) realGetCommState;
-decltype(&EscapeCommFunction) realEscapeCommFunction;
-decltype(&FlushFileBuffers) realFlushFileBuffers;
-decltype(&PurgeComm) realPurgeComm;
-decltype(&ClearCommError) realClearCommError;
-decltype(&WriteFile) realWriteFile;
-decltype(&CancelIoEx) realCancelIoEx;
+// The calls redirected: each to on<Call>, which passes on to the system's real<Call>.
+#define REDIRECTED(X)                                                                              \
+    X(SetCommState)                                                                                \
+    X(GetCommState) X(EscapeCommFunction) X(FlushFileBuffers) X(PurgeComm) X(ClearCommError)       \
+        X(WriteFile) X(CancelIoEx)
+#define DECLARE_REAL(call) decltype(&call) real##call;
+REDIRECTED(DECLARE_REAL)
 
-BOOL WINAPI setCommState(HANDLE handle, LPDCB dcb)
+BOOL WINAPI onSetCommState(HANDLE handle, LPDCB dcb)
 {
     g_calls.dcbs.push_back(*dcb);
     if (dcb->XonChar == dcb->XoffChar) { // Windows refuses it, Wine does not
@@ -77,7 +76,7 @@ BOOL WINAPI setCommState(HANDLE handle, LPDCB dcb)
     return realSetCommState(handle, dcb);
 }
 
-BOOL WINAPI getCommState(HANDLE handle, LPDCB dcb)
+BOOL WINAPI onGetCommState(HANDLE handle, LPDCB dcb)
 {
     if (!realGetCommState(handle, dcb))
         return FALSE;
@@ -98,14 +97,14 @@ BOOL WINAPI getCommState(HANDLE handle, LPDCB dcb)
     return TRUE;
 }
 
-BOOL WINAPI escapeCommFunction(HANDLE handle, DWORD function)
+BOOL WINAPI onEscapeCommFunction(HANDLE handle, DWORD function)
 {
     g_calls.escapes.push_back(function);
     realEscapeCommFunction(handle, function); // a pseudo-terminal has no modem lines
     return TRUE;
 }
 
-BOOL WINAPI flushFileBuffers(HANDLE handle)
+BOOL WINAPI onFlushFileBuffers(HANDLE handle)
 {
     ++g_calls.flushes;
     if (g_calls.holdFlush && ::WaitForSingleObject(g_calls.purged, 10000) == WAIT_OBJECT_0) {
@@ -115,13 +114,13 @@ BOOL WINAPI flushFileBuffers(HANDLE handle)
     return realFlushFileBuffers(handle);
 }
 
-BOOL WINAPI purgeComm(HANDLE handle, DWORD flags)
+BOOL WINAPI onPurgeComm(HANDLE handle, DWORD flags)
 {
     ::SetEvent(g_calls.purged);
     return realPurgeComm(handle, flags);
 }
 
-BOOL WINAPI clearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat)
+BOOL WINAPI onClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat)
 {
     const BOOL ok = realClearCommError(handle, errors, stat);
     if (ok && stat && g_calls.driverCount >= 0)
@@ -129,8 +128,8 @@ BOOL WINAPI clearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat)
     return ok;
 }
 
-BOOL WINAPI writeFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written,
-                      LPOVERLAPPED overlapped)
+BOOL WINAPI onWriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written,
+                        LPOVERLAPPED overlapped)
 {
     if (g_calls.failWrites) {
         ::SetLastError(g_calls.failWrites);
@@ -139,7 +138,7 @@ BOOL WINAPI writeFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written,
     return realWriteFile(handle, data, size, written, overlapped);
 }
 
-BOOL WINAPI cancelIoEx(HANDLE handle, LPOVERLAPPED overlapped)
+BOOL WINAPI onCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped)
 {
     if (g_calls.cancelsLost > 0 && g_calls.cancelsLost--)
         return TRUE;
@@ -158,25 +157,16 @@ template<typename F> void redirect(void **entry, F hook, F *real)
 
 } // namespace
 
-extern "C" {
-extern void *__imp_SetCommState, *__imp_GetCommState, *__imp_EscapeCommFunction,
-    *__imp_FlushFileBuffers, *__imp_PurgeComm, *__imp_ClearCommError, *__imp_WriteFile,
-    *__imp_CancelIoEx;
-}
+#define DECLARE_IMPORT(call) extern "C" void *__imp_##call;
+REDIRECTED(DECLARE_IMPORT)
 
 namespace {
 
 __attribute__((noinline)) void redirectCalls()
 {
     g_calls.purged = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    redirect(&__imp_SetCommState, &setCommState, &realSetCommState);
-    redirect(&__imp_GetCommState, &getCommState, &realGetCommState);
-    redirect(&__imp_EscapeCommFunction, &escapeCommFunction, &realEscapeCommFunction);
-    redirect(&__imp_FlushFileBuffers, &flushFileBuffers, &realFlushFileBuffers);
-    redirect(&__imp_PurgeComm, &purgeComm, &realPurgeComm);
-    redirect(&__imp_ClearCommError, &clearCommError, &realClearCommError);
-    redirect(&__imp_WriteFile, &writeFile, &realWriteFile);
-    redirect(&__imp_CancelIoEx, &cancelIoEx, &realCancelIoEx);
+#define REDIRECT(call) redirect(&__imp_##call, &on##call, &real##call);
+    REDIRECTED(REDIRECT)
 }
 
 // Every byte value, in a sequence that does not repeat within a write.

@@ -34,11 +34,12 @@ export QT_QPA_PLATFORM=offscreen
 suite() {
     cmake --build "$build" -j "$jobs" >"$log" 2>&1 || return 3
     # A fault that hangs a test is caught by the bound, not waited out.
-    bash "$root/tools/without-serial-ports.sh" ctest --test-dir "$build" -j "$jobs" --timeout 60 >>"$log" 2>&1 || return 1
+    bash "$root/tools/without-serial-ports.sh" ctest --test-dir "$build" -j "$jobs" --timeout 60 \
+         --output-on-failure >>"$log" 2>&1 || return 1
     cmake --build "$tsan" -j "$jobs" --target "${tsan_tests[@]}" >>"$log" 2>&1 || return 3
     TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$scratch/tests/tsan.supp" \
         bash "$root/tools/without-serial-ports.sh" ctest --test-dir "$tsan" -j "$jobs" --timeout 60 \
-              -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$" >>"$log" 2>&1
+              --output-on-failure -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$" >>"$log" 2>&1
 }
 
 echo "== the suite without a fault"
@@ -66,8 +67,11 @@ for patch in "${patches[@]}"; do
         printf '%-9s %-28s %s\n' "NOBUILD" "$name" "does not build: $what"
         invalid=$((invalid + 1))
     elif [ "$status" -ne 0 ]; then
-        failed=$(grep -oE '[0-9]+ - tst_[a-z_]+' "$log" | sed 's/^[0-9]* - //' | sort -u |
-                     tr '\n' ' ')
+        # The test functions that failed, or the whole program where none is named (a crash,
+        # a time-out, the Wine test).
+        failed=$({ grep -oE 'FAIL!  : tst_[A-Za-z]+::[A-Za-z_]+' "$log" | sed 's/^FAIL!  : //'
+                   grep -oE '[0-9]+ - tst_[a-z_]+' "$log" | sed 's/^[0-9]* - //'; } | sort -u |
+                 tr '\n' ' ')
         printf '%-9s %-28s %s (%s s: %s)\n' "caught" "$name" "$what" "$seconds" "${failed% }"
         caught=$((caught + 1))
     else
