@@ -22,8 +22,6 @@ private slots:
     void nothingToSendSendsNothing();
     void refusedCommandChangesNothing_data();
     void refusedCommandChangesNothing();
-    void trainLengthLimits_data();
-    void trainLengthLimits();
     void failureDuringRepetitionStopsAndReportsOnce_data();
     void failureDuringRepetitionStopsAndReportsOnce();
     void boxesNeverStack();
@@ -238,26 +236,6 @@ void tst_TrainSender::refusedCommandChangesNothing()
     QCOMPARE(timer().schedule(), schedule);
     QVERIFY(m_sender->povorka() == povorka);
     QCOMPARE(m_sender->isRepeating(), again);
-}
-
-void tst_TrainSender::trainLengthLimits_data()
-{
-    QTest::addColumn<bool>("repeat");
-    QTest::addColumn<int>("bytes");
-    QTest::newRow("Jednom 1001") << false << 1001;
-    QTest::newRow("Ponavljanje 1000") << true << 1000;
-}
-
-// The longest train each command sends; one byte more is refused (refusedCommandChangesNothing).
-void tst_TrainSender::trainLengthLimits()
-{
-    QFETCH(bool, repeat);
-    QFETCH(int, bytes);
-    m_panel.train = QString(bytes * 3 - 1, QLatin1Char('E'));
-    repeat ? m_sender->cmdPonavljanje_Click() : m_sender->cmdJednom_Click();
-    QVERIFY(!repeat || timer().tick());
-    QCOMPARE(m_line->writes, QList<QByteArray>{QByteArray(bytes, char(0xEE))});
-    QVERIFY(m_messenger.boxes.isEmpty());
 }
 
 void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce_data()

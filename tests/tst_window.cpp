@@ -36,8 +36,6 @@ private slots:
     void pastedMegabyteIsCutAndRefused_data();
     void pastedMegabyteIsCutAndRefused();
     void realBoxIsModalWithOneOk();
-    void closingReleasesThePort_data();
-    void closingReleasesThePort();
     void pulseDialogWritesTheFields_data();
     void pulseDialogWritesTheFields();
 
@@ -242,29 +240,6 @@ void tst_Window::realBoxIsModalWithOneOk()
         words << action->text().section(QLatin1Char('\t'), 0, 0);
     QCOMPARE(words.join(QLatin1Char(',')), QStringLiteral("&Ponisti,Po&novi,,Ise&ci,&Kopiraj,"
                                                           "&Nalepi,Obrisi,,Izaberi sve"));
-}
-
-void tst_Window::closingReleasesThePort_data()
-{
-    QTest::addColumn<bool>("byKraj");
-    QTest::newRow("Kraj") << true;
-    QTest::newRow("close box") << false;
-}
-
-// While repeating: the window goes, the timer stops, the port is closed (not dropped).
-void tst_Window::closingReleasesThePort()
-{
-    QFETCH(bool, byKraj);
-    showAndActivate();
-    child<QPushButton>("cmdPonavljanje")->click();
-    QVERIFY(m_window->trainSender().isRepeating());
-    if (byKraj)
-        child<QPushButton>("cmdKraj")->click();
-    else
-        m_window->windowHandle()->close();
-    QTRY_VERIFY(m_window.isNull());
-    QVERIFY(!m_line->open);
-    QCOMPARE(m_line->calls.count(QStringLiteral("close")), 1);
 }
 
 void tst_Window::pulseDialogWritesTheFields_data()

@@ -61,8 +61,9 @@ struct Calls
 // The calls redirected: each to on<Call>, which passes on to the system's real<Call>.
 #define REDIRECTED(X)                                                                              \
     X(SetCommState)                                                                                \
-    X(GetCommState) X(EscapeCommFunction) X(FlushFileBuffers) X(PurgeComm) X(ClearCommError)       \
-        X(WriteFile) X(CancelIoEx)
+    X(GetCommState)                                                                                \
+    X(EscapeCommFunction) X(FlushFileBuffers) X(PurgeComm) X(ClearCommError) X(WriteFile)          \
+        X(CancelIoEx)
 #define DECLARE_REAL(call) decltype(&call) real##call;
 REDIRECTED(DECLARE_REAL)
 
