@@ -24,7 +24,6 @@ struct Wire
     qint32 rate = 0;
     std::map<qint32, qint32> runsAt;       // requested rate -> what the device runs at; 0: refused
     QList<QPair<qint32, QByteArray>> sent; // what left the line, by the rate in force as it left
-    std::atomic<int> drains{0};
     qint64 heldAtRelease = -1;
 
     // Under the lock: bytes leave at the rate in force now, as a UART's would.
@@ -87,7 +86,6 @@ public:
     Status drain() override
     {
         std::unique_lock lock(m_wire->mutex);
-        ++m_wire->drains;
         m_wire->changed.wait(lock, [&] { return m_wire->held.isEmpty(); });
         return Status::Ok;
     }
@@ -143,7 +141,6 @@ private slots:
     void rateStep_data();
     void rateStep();
     void queuedBytesLeaveWhileOpen();
-    void drainBeforeClose();
     void endClosesEachLineOnceDrained();
 
 private:
@@ -299,20 +296,6 @@ void tst_SerialLine::queuedBytesLeaveWhileOpen()
     }
     std::lock_guard lock(m_wire->mutex);
     QCOMPARE(m_wire->sent, Sent({{9600, "abcdefghijkl"}}));
-}
-
-void tst_SerialLine::drainBeforeClose()
-{
-    const auto line = start(9600);
-    QVERIFY(line);
-    QCOMPARE(numberOf(line->write("abcde", 1024)), 0);
-    QCOMPARE(numberOf(line->release()), 0);
-    QTRY_VERIFY(m_wire->drains > 0);
-    QCoreApplication::processEvents();
-    QVERIFY(m_port); // still open while the driver holds bytes
-    m_wire->letGo();
-    QTRY_VERIFY(m_port.isNull());
-    QCOMPARE(m_wire->heldAtRelease, qint64(0));
 }
 
 // The program's end lets even a held line go: it closes once its bytes have left, keeping them,
