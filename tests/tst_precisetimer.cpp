@@ -4,7 +4,6 @@
 #include <QTest>
 #include <atomic>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -40,7 +39,6 @@ private slots:
     void quietUntilArmedAgain_data();
     void quietUntilArmedAgain();
     void replacingHandlerWaitsForStalledTick();
-    void destructionWhileTicking();
 };
 
 void tst_PreciseTimer::lateTickRule_data()
@@ -174,27 +172,6 @@ void tst_PreciseTimer::replacingHandlerWaitsForStalledTick()
     QVERIFY(oldFinished);
     QTRY_VERIFY(log.count.load() >= 3);
     QCOMPARE(oldCalls.load(), 1); // no old tick slipped in after the stalled one
-}
-
-void tst_PreciseTimer::destructionWhileTicking()
-{
-    // Many short lives at the shortest period. Even ones end at once, odd ones inside a tick:
-    // the handler outlasts the period, so once it has run the thread is nearly always in it.
-    for (int round = 0; round < 40; ++round) {
-        auto calls = std::make_shared<std::atomic<int>>(0);
-        {
-            PreciseTimer timer;
-            timer.setTickHandler([calls](quint64) {
-                ++*calls;
-                std::this_thread::sleep_for(2ms);
-            });
-            timer.setInterval(1);
-            if (round % 2 == 1)
-                QTRY_VERIFY(calls->load() >= 1);
-        }
-        // The thread has finished with the handler: no copy of it is left, not even a running one.
-        QCOMPARE(calls.use_count(), 1L);
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_PreciseTimer)
