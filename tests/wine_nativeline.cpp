@@ -59,11 +59,11 @@ struct Calls
 } g_calls;
 
 // The calls redirected: each to on<Call>, which passes on to the system's real<Call>.
-#define REDIRECTED(X)                                                                              \
-    X(SetCommState)                                                                                \
-    X(GetCommState)                                                                                \
-    X(EscapeCommFunction) X(FlushFileBuffers) X(PurgeComm) X(ClearCommError) X(WriteFile)          \
-        X(CancelIoEx)
+// clang-format off
+#define REDIRECTED(X) \
+    X(SetCommState) X(GetCommState) X(EscapeCommFunction) X(FlushFileBuffers) X(PurgeComm) \
+    X(ClearCommError) X(WriteFile) X(CancelIoEx)
+// clang-format on
 #define DECLARE_REAL(call) decltype(&call) real##call;
 REDIRECTED(DECLARE_REAL)
 
