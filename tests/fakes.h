@@ -38,10 +38,8 @@ public:
                                     bool rts) override
     {
         m_line->calls << QStringLiteral("open %1 %2 dtr=%3 rts=%4")
-                             .arg(path)
-                             .arg(baudRate)
-                             .arg(int(dtr))
-                             .arg(int(rts));
+                             .arg(path, QString::number(baudRate), QString::number(dtr),
+                                  QString::number(rts));
         m_line->open = true;
         return std::nullopt;
     }
@@ -100,14 +98,6 @@ inline PortMap fakePortMap(int ports)
             return list;
         },
         QStringLiteral("/nonexistent-vorlagen-links"));
-}
-
-// A port object over fake devices.
-inline std::unique_ptr<CommControl> makeFakePort(const std::shared_ptr<FakeLine> &line,
-                                                 int ports = 4)
-{
-    return std::make_unique<CommControl>([line] { return std::make_unique<FakeDevice>(line); },
-                                         fakePortMap(ports));
 }
 
 // Ticks only when the test says so; remembers every schedule it began.

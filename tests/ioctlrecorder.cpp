@@ -30,12 +30,10 @@ constexpr Call kCalls[] = {
     {TCSBRK, "TCSBRK", Call::Value},
     {TCSBRKP, "TCSBRKP", Call::Value},
     {TIOCSBRK, "TIOCSBRK", Call::None},
-    {TCFLSH, "TCFLSH", Call::Value},
     {TIOCEXCL, "TIOCEXCL", Call::None},
     {TIOCNXCL, "TIOCNXCL", Call::None},
     {TIOCMBIS, "TIOCMBIS", Call::PointerToInt},
     {TIOCMBIC, "TIOCMBIC", Call::PointerToInt},
-    {TIOCMSET, "TIOCMSET", Call::PointerToInt},
     {TCSETS2, "TCSETS2", Call::OutputRate},
 };
 

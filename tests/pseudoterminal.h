@@ -68,6 +68,27 @@ public:
         return m_arrivals.join();
     }
 
+    // A receiver that stopped reading: the terminal filled with 'U' from the device side until it
+    // takes nothing more, a few refusals in a row (the line discipline makes room once after the
+    // first). Gives how many bytes that took; reading again gets them first.
+    qint64 fill()
+    {
+        stopReading();
+        const int fd = ::open(::ptsname(m_master), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const QByteArray block(4096, 'U');
+        qint64 total = 0;
+        for (int refused = 0; fd >= 0 && refused < 5;) {
+            const ssize_t n = ::write(fd, block.constData(), size_t(block.size()));
+            refused = n > 0 ? 0 : refused + 1;
+            total += n > 0 ? n : 0;
+            if (n <= 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (fd >= 0)
+            ::close(fd);
+        return total;
+    }
+
     // Unplugging: the device side fails from now on.
     void hangUp()
     {

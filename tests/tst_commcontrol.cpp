@@ -29,7 +29,8 @@ private:
 void tst_CommControl::init()
 {
     m_line = std::make_shared<FakeLine>();
-    m_port = makeFakePort(m_line, 2);
+    m_port = std::make_unique<CommControl>(
+        [line = m_line] { return std::make_unique<FakeDevice>(line); }, fakePortMap(2));
 }
 
 void tst_CommControl::settings_data()

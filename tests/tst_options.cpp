@@ -70,9 +70,12 @@ void tst_Options::answersWithoutDisplayOrLock_data()
           u"--rate: brzina mora biti ceo pozitivan broj b/s, a zadato je \"brzo\""_s);
     wrong("a device without a path", monitor, {u"--device="_s},
           u"--device: putanja uredjaja je prazna"_s);
+    wrong("monitor without a number", monitor, {},
+          u"nedostaje argument N (ili --device PUTANJA)"_s);
 
     // Port numbers by the window's rule and in its words, before any device or link is touched.
     wrong("port below one", send, {u"-p0"_s, u"F0"_s}, OperatorText::portBelowOne(0).description);
+    wrong("monitor port below one", monitor, {u"0"_s}, OperatorText::portBelowOne(0).description);
     wrong("port out of range", send, {u"--port=40000"_s, u"F0"_s},
           OperatorText::portOutOfRange(u"40000"_s).description);
     wrong("port no number, quoted short", send, {u"-p"_s, QString(100, u'x'), u"F0"_s},

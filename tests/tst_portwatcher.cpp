@@ -4,18 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <atomic>
 #include <mutex>
-
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -105,32 +99,19 @@ void tst_PortWatcher::locationFollowsTheFolders()
     }
     QVERIFY(listed);
 
-#ifdef Q_OS_LINUX
-    // A virtual port's link as vorlagen-monitor makes it, held by a child that then dies as by
-    // kill -9: nothing changes in the folders, and the watcher looks again all the same.
-    const int terminal = ::open(QFile::encodeName(dev + u"/ttyUSB2"_s), O_RDONLY | O_CLOEXEC);
-    int go[2];
-    int ready[2];
-    QVERIFY(terminal >= 0 && ::pipe(go) == 0 && ::pipe(ready) == 0);
-    const QByteArray held = QFile::encodeName(links + u"/com8"_s);
-    const pid_t monitor = ::fork();
-    if (monitor == 0) { // only what a child of a threaded process may do
-        char byte = 0;
-        if (::read(go[0], &byte, 1) == 1 && ::open(held.constData(), O_PATH | O_NOFOLLOW) >= 0 &&
-            ::write(ready[1], &byte, 1) == 1)
-            ::pause();
-        ::_exit(1);
-    }
-    QVERIFY(QFile::link(u"/proc/%1/fd/%2"_s.arg(monitor).arg(terminal), links + u"/com8"_s));
-    char byte = 1;
-    QVERIFY(::write(go[1], &byte, 1) == 1 && ::read(ready[0], &byte, 1) == 1);
+#ifdef VORLAGEN_MONITOR
+    // A virtual port's monitor killed by kill -9: nothing changes in the folders, and the
+    // watcher looks again all the same.
+    QProcess monitor;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
+    monitor.setProcessEnvironment(environment);
+    monitor.start(QStringLiteral(VORLAGEN_MONITOR), {u"8"_s});
     watcher.setPortNumber(8);
-    QTRY_COMPARE(leadsTo(), dev + u"/ttyUSB2"_s);
-    ::kill(monitor, SIGKILL);
-    ::waitpid(monitor, nullptr, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(leadsTo().startsWith(u"/dev/pts/"_s), 20000);
+    monitor.kill();
+    QVERIFY(monitor.waitForFinished());
     QTRY_COMPARE(leadsTo(), u"ended"_s);
-    for (const int fd : {terminal, go[0], go[1], ready[0], ready[1]})
-        ::close(fd);
 #endif
 }
 

@@ -2,13 +2,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-
-#ifdef Q_OS_LINUX
 #include <pwd.h>
 #include <unistd.h>
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -26,34 +24,20 @@ private slots:
     void senderThreadPolicy();
 };
 
-#ifdef Q_OS_LINUX
 namespace {
 
 const QString kUser = u"vorlagen-rttest"_s;
 
-// A line of /proc/<pid>/task/<tid>/sched, "policy   :   2", as a number; -1 when not there.
-int schedField(const QString &task, const QString &name)
+// What follows `name` on its line of a /proc file: "2" of "policy   :   2" in a task's sched,
+// "200000 200000 us" of "Max realtime timeout  200000  200000  us" in limits.
+QString procField(const QString &path, const QByteArray &name)
 {
-    QFile file(task + u"/sched"_s);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> parts = line.split(':');
-        if (parts.size() == 2 && parts[0].trimmed() == name.toLatin1())
-            return parts[1].trimmed().toInt();
-    }
-    return -1;
-}
-
-// A line of /proc/<pid>/limits, "Max realtime timeout  200000  200000  us": soft and hard.
-QString limit(qint64 pid, const QByteArray &name)
-{
-    QFile file(u"/proc/%1/limits"_s.arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith(name))
-            return QString::fromLatin1(line.mid(name.size()).simplified());
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (QByteArray line : file.readAll().split('\n')) {
+            if (line.startsWith(name + ' '))
+                return QString::fromLatin1(line.mid(name.size()).replace(':', ' ').simplified());
+        }
     }
     return {};
 }
@@ -72,20 +56,6 @@ bool sandboxLeftBehind()
     return false;
 }
 
-// Ends the sandbox the way it cleans up after itself (a QProcess left to its destructor would kill
-// it outright, leaving its daemons and its user behind), also when a check fails half-way.
-struct Ending
-{
-    QProcess &sandbox;
-    ~Ending()
-    {
-        if (sandbox.state() != QProcess::NotRunning) {
-            sandbox.terminate();
-            sandbox.waitForFinished(30000);
-        }
-    }
-};
-
 // The task of `pid` named as the program names its sender thread.
 QString senderThread(qint64 pid)
 {
@@ -99,29 +69,26 @@ QString senderThread(qint64 pid)
 }
 
 } // namespace
-#endif
 
 void tst_RealtimeKit::senderThreadPolicy_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("policy");     // as the kernel numbers them: SCHED_OTHER 0, SCHED_RR 2
-    QTest::addColumn<int>("priority");   // the kernel's: 98 is real-time priority 1
-    QTest::addColumn<QString>("rtTime"); // RLIMIT_RTTIME, soft and hard
+    QTest::addColumn<QString>("policy");   // as the kernel numbers them: SCHED_OTHER 0, SCHED_RR 2
+    QTest::addColumn<QString>("priority"); // the kernel's: 98 is real-time priority 1
+    QTest::addColumn<QString>("rtTime");   // RLIMIT_RTTIME, soft and hard
 
     // RealtimeKit refuses a process whose RLIMIT_RTTIME is above its maximum (200 ms).
-    QTest::newRow("RealtimeKit grants") << QStringList() << 2 << 98 << u"200000 200000 us"_s;
+    QTest::newRow("RealtimeKit grants")
+        << QStringList() << u"2"_s << u"98"_s << u"200000 200000 us"_s;
     QTest::newRow("no RealtimeKit on the bus")
-        << QStringList{u"--no-rtkit"_s} << 0 << 120 << u"unlimited unlimited us"_s;
+        << QStringList{u"--no-rtkit"_s} << u"0"_s << u"120"_s << u"unlimited unlimited us"_s;
 }
 
 void tst_RealtimeKit::senderThreadPolicy()
 {
-#ifndef Q_OS_LINUX
-    QSKIP("RealtimeKit is Linux's");
-#else
     QFETCH(QStringList, options);
-    QFETCH(int, policy);
-    QFETCH(int, priority);
+    QFETCH(QString, policy);
+    QFETCH(QString, priority);
     QFETCH(QString, rtTime);
     if (getuid() != 0)
         QSKIP("Needs root: it starts a system bus and daemons and makes a user");
@@ -142,7 +109,14 @@ void tst_RealtimeKit::senderThreadPolicy()
     sandbox.setProcessEnvironment(environment);
     sandbox.start(u"bash"_s, QStringList{QStringLiteral(VORLAGEN_RTKIT_SANDBOX)} + options +
                                  QStringList{program});
-    const Ending ending{sandbox};
+    // Ended the way it cleans up after itself (a QProcess left to its destructor would kill it
+    // outright, leaving its daemons and its user behind), also when a check fails half-way.
+    const auto ending = qScopeGuard([&sandbox] {
+        if (sandbox.state() != QProcess::NotRunning) {
+            sandbox.terminate();
+            sandbox.waitForFinished(30000);
+        }
+    });
     QByteArray said;
     QTRY_VERIFY_WITH_TIMEOUT((said += sandbox.readAllStandardOutput()).contains('\n') ||
                                  sandbox.state() == QProcess::NotRunning,
@@ -163,13 +137,14 @@ void tst_RealtimeKit::senderThreadPolicy()
     QFile status(u"/proc/%1/status"_s.arg(pid));
     QVERIFY(status.open(QIODevice::ReadOnly));
     QVERIFY(status.readAll().contains("\nUid:\t" + uid + '\t' + uid + '\t'));
-    QCOMPARE(limit(pid, "Max realtime priority"), u"0 0"_s);
+    const QString limits = u"/proc/%1/limits"_s.arg(pid);
+    QCOMPARE(procField(limits, "Max realtime priority"), u"0 0"_s);
 
     QTRY_VERIFY_WITH_TIMEOUT(!senderThread(pid).isEmpty(), 20000);
     const QString task = senderThread(pid);
-    QTRY_COMPARE_WITH_TIMEOUT(schedField(task, u"policy"_s), policy, 10000);
-    QCOMPARE(schedField(task, u"prio"_s), priority);
-    QCOMPARE(limit(pid, "Max realtime timeout"), rtTime);
+    QTRY_COMPARE_WITH_TIMEOUT(procField(task + u"/sched"_s, "policy"), policy, 10000);
+    QCOMPARE(procField(task + u"/sched"_s, "prio"), priority);
+    QCOMPARE(procField(limits, "Max realtime timeout"), rtTime);
 
     // It ends as it does at a logout; the sandbox takes away all it made.
     sandbox.terminate();
@@ -180,7 +155,6 @@ void tst_RealtimeKit::senderThreadPolicy()
     QVERIFY(!getpwnam(kUser.toLocal8Bit().constData()));
     QVERIFY(!QFile::exists(u"/etc/polkit-1/rules.d/49-%1.rules"_s.arg(kUser)));
     QVERIFY(!sandboxLeftBehind());
-#endif
 }
 
 QTEST_GUILESS_MAIN(tst_RealtimeKit)

@@ -18,39 +18,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
 constexpr int kWaitMs = 20000; // a noisy CI; nothing here is a timing check
-
-// A receiver that stopped reading: the terminal filled from the device side until it takes
-// nothing more. Raw first, as the program sets it (a later change of the settings would make
-// room), and a few refusals in a row (the line discipline makes room once after the first).
-// Gives how many bytes that took; reading again gets them first.
-qint64 stall(PseudoTerminal &device)
-{
-    device.stopReading();
-    const int fd = ::open(QFile::encodeName(device.path()).constData(),
-                          O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios raw{};
-    if (fd >= 0 && ::tcgetattr(fd, &raw) == 0) {
-        ::cfmakeraw(&raw);
-        ::tcsetattr(fd, TCSANOW, &raw);
-    }
-    const QByteArray block(4096, 'U');
-    qint64 total = 0;
-    for (int refused = 0; fd >= 0 && refused < 5;) {
-        const ssize_t n = ::write(fd, block.constData(), size_t(block.size()));
-        refused = n > 0 ? 0 : refused + 1;
-        total += n > 0 ? n : 0;
-        if (n <= 0)
-            QTest::qSleep(20);
-    }
-    if (fd >= 0)
-        ::close(fd);
-    return total;
-}
-
-} // namespace
 
 // vorlagen-send as a script runs it, with a link folder of its own: port 7 leads to a
 // pseudo-terminal, and port 9 is a virtual port whose monitor has ended while another process
@@ -240,7 +208,15 @@ void tst_Send::asAScriptSeesIt()
                                           QStringLiteral(VORLAGEN_SEND)}) != 0))
         QSKIP("runs the program as nobody: needs root, the group dialout, and a build folder "
               "that nobody may run from");
-    const qint64 stalled = how.startsWith(u"stall"_s) ? stall(*m_device) : 0;
+    qint64 stalled = 0;
+    if (how.startsWith(u"stall"_s)) {
+        // Raw first, as the program sets it: a later change of the settings would make room.
+        termios raw{};
+        ::tcgetattr(m_device->deviceSide(), &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(m_device->deviceSide(), TCSANOW, &raw);
+        stalled = m_device->fill();
+    }
     QProcess send;
     for (QString &argument : arguments)
         argument = placed(argument);

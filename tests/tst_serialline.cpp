@@ -35,13 +35,7 @@ struct Wire
             sent.append(qMakePair(rate, QByteArray()));
         sent.last().second.append(bytes);
     }
-    // A reader that takes what the driver holds now, and no more until asked again.
-    void deliver()
-    {
-        std::lock_guard lock(mutex);
-        leave(std::exchange(held, QByteArray()));
-        changed.notify_all();
-    }
+    // A reader that takes what the driver holds now; and, given `go`, all that comes after.
     void letGo(bool go = true)
     {
         std::lock_guard lock(mutex);
@@ -269,12 +263,12 @@ void tst_SerialLine::rateStep()
         QCOMPARE(numberOf(line->release()), 0);
     // The reader takes a little at a time, so every byte leaves at the rate in force as it goes.
     if (!closedFirst) {
-        QTRY_COMPARE((m_wire->deliver(), line->waiting()), qint64(0)); // the step is through
+        QTRY_COMPARE((m_wire->letGo(false), line->waiting()), qint64(0)); // the step is through
         QCOMPARE(numberOf(line->write("more", 1024)),
                  applied ? 0 : int(PortError::RateNotAccepted));
     }
     line->release();
-    QTRY_COMPARE((m_wire->deliver(), m_lines.inUse()), 0);
+    QTRY_COMPARE((m_wire->letGo(false), m_lines.inUse()), 0);
     std::lock_guard lock(m_wire->mutex);
     QCOMPARE(m_wire->sent,
              applied ? Sent({{9600, "old"}, {19200, "newmore"}}) : Sent({{9600, "old"}}));

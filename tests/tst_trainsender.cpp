@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "fakes.h"
-#include "train/fields.h"
 #include "train/trainsender.h"
 
 #include <QTest>

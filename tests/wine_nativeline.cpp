@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 #include <windows.h>
 
@@ -307,17 +308,11 @@ void drains(HANDLE port)
     g_calls.holdFlush = true;
     ::ResetEvent(g_calls.purged);
     Status drained = Status::Failed;
-    const auto drainer = [](void *context) -> DWORD {
-        auto *pair = static_cast<std::pair<NativeLine *, Status *> *>(context);
-        *pair->second = pair->first->drain();
-        return 0;
-    };
-    std::pair<NativeLine *, Status *> context{&line, &drained};
-    const HANDLE thread = ::CreateThread(nullptr, 0, drainer, &context, 0, nullptr);
+    std::thread drainer([&] { drained = line.drain(); });
     Sleep(100);
     line.discardPending();
-    CHECK(::WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0 && drained == Status::Ok);
-    ::CloseHandle(thread);
+    drainer.join();
+    CHECK(drained == Status::Ok);
     g_calls.holdFlush = false;
     CHECK(!line.writeInFlight());
 
@@ -325,16 +320,9 @@ void drains(HANDLE port)
     g_calls.lineRate = kFastRate;
     NativeLine fast(port);
     const std::string orphan = pattern(0, kLarge);
-    const auto pusher = [](void *context) -> DWORD {
-        auto *pair = static_cast<std::pair<NativeLine *, const std::string *> *>(context);
-        return pushAll(*pair->first, *pair->second) ? 0 : 1;
-    };
-    std::pair<NativeLine *, const std::string *> job{&fast, &orphan};
-    const HANDLE writer = ::CreateThread(nullptr, 0, pusher, &job, 0, nullptr);
-    DWORD pushedAll = 1;
-    CHECK(::WaitForSingleObject(writer, 5000) == WAIT_OBJECT_0 &&
-          ::GetExitCodeThread(writer, &pushedAll) && pushedAll == 0);
-    ::CloseHandle(writer);
+    bool pushedAll = false;
+    std::thread([&] { pushedAll = pushAll(fast, orphan); }).join();
+    CHECK(pushedAll);
     ask("read");
     CHECK(fast.drain() == Status::Ok);
     const std::string got = take(orphan);

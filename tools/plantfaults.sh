@@ -26,18 +26,12 @@ build=$root/build/plantfaults
 tsan=$root/build/plantfaults-tsan
 tsan_tests=(tst_serialline tst_serialdevice tst_trainsender tst_precisetimer tst_endtoend)
 # A test that the bound kills cannot clean up after itself: its temporary folders are made in one
-# of this script's own, emptied after every fault; the programs it started and the user
-# tst_startup makes go too.
+# of this script's own, emptied after every fault; the programs it started go too.
 temporary=$(mktemp -d /tmp/vorlagen-plantfaults.XXXXXX)
-chmod 1777 "$temporary" # tst_startup's user works in there too
+chmod 1777 "$temporary" # tst_startup's and tst_send's runs as nobody work in there too
 export TMPDIR=$temporary
-getent passwd vorlagen-test >/dev/null && had_user=1 || had_user=0
 tidy() {
     pkill -KILL -f "^($build|$tsan)/" 2>/dev/null || true # programs a killed test started
-    if [ "$had_user" = 0 ] && getent passwd vorlagen-test >/dev/null; then
-        pkill -KILL -u vorlagen-test 2>/dev/null || true
-        userdel vorlagen-test 2>/dev/null || true
-    fi
     find "$temporary" -mindepth 1 -delete 2>/dev/null || true
 }
 drop_tree() { git -C "$root" worktree remove --force "$scratch" >/dev/null 2>&1 || rm -rf "$scratch"; }
