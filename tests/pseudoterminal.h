@@ -47,6 +47,13 @@ public:
     QString path() const { return m_path; }
     // The test's own descriptor of the device side, to look at its termios.
     int deviceSide() const { return m_device; }
+    // Whether a program holds the exclusive claim (TIOCEXCL); root is let through all the same.
+    int exclusive() const
+    {
+        int flag = -1;
+        ::ioctl(m_device, TIOCGEXCL, &flag);
+        return flag;
+    }
     void startReading() { m_reading = true; }
     void stopReading() { m_reading = false; }
     // Bytes on their way to the reader: none once everything written has been received.

@@ -70,33 +70,27 @@ void tst_LinePreview::traceFollowsTheModel()
 
 void tst_LinePreview::portLines_data()
 {
+    using Where = std::optional<PortLocation>; // none until the watcher has looked
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("looked"); // whether the watcher has found where the number leads
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("tried");
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<bool>("ended");
+    QTest::addColumn<Where>("where");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("details"); // in the tooltip
-    const QStringList none;
     const QStringList usb0{u"/dev/ttyUSB0"_s};
     // What the set-up refuses before it looks for a device, as its report says it.
-    QTest::newRow("no number") << u"abc"_s << false << QString() << QString() << none << false
-                               << u"Port: nije broj"_s << none;
-    QTest::newRow("out of range (102)") << u" 40000"_s << false << QString() << QString() << none
-                                        << false << u"Port: izvan opsega -32768 do 32767"_s << none;
-    QTest::newRow("not looked yet")
-        << u"1"_s << false << QString() << QString() << none << false << u"COM1"_s << none;
-    QTest::newRow("counted") << u" 1"_s << true << u"/dev/ttyUSB0"_s << u"com1 ili 1."_s << usb0
-                             << false << u"COM1 = /dev/ttyUSB0"_s << none;
+    QTest::newRow("no number") << u"abc"_s << Where() << u"Port: nije broj"_s << QStringList();
+    QTest::newRow("out of range (102)")
+        << u" 40000"_s << Where() << u"Port: izvan opsega -32768 do 32767"_s << QStringList();
+    QTest::newRow("not looked yet") << u"1"_s << Where() << u"COM1"_s << QStringList();
+    QTest::newRow("counted") << u" 1"_s << Where({1, u"/dev/ttyUSB0"_s, u"com1 ili 1."_s, usb0, {}})
+                             << u"COM1 = /dev/ttyUSB0"_s << QStringList();
     QTest::newRow("Windows: the name is the device")
-        << u"3"_s << true << u"COM3"_s << u"COM3"_s << QStringList{u"COM3"_s} << false << u"COM3"_s
-        << none;
-    QTest::newRow("missing") << u"2"_s << true << QString() << u"com2 ili 2."_s << usb0 << false
+        << u"3"_s << Where({3, u"COM3"_s, u"COM3"_s, {u"COM3"_s}, {}}) << u"COM3"_s
+        << QStringList();
+    QTest::newRow("missing") << u"2"_s << Where({2, {}, u"com2 ili 2."_s, usb0, {}})
                              << u"COM2 ne postoji"_s
                              << QStringList{u"Trazeno: com2 ili 2."_s, u"Postoje: /dev/ttyUSB0"_s};
     QTest::newRow("monitor ended")
-        << u"8"_s << true << QString() << u"com8"_s << none << true
+        << u"8"_s << Where({8, {}, u"com8"_s, {}, {}, true})
         << u"COM8 ne postoji: virtuelni port je zavrsen"_s << QStringList{u"Trazeno: com8"_s};
 }
 
@@ -105,20 +99,13 @@ void tst_LinePreview::portLines_data()
 void tst_LinePreview::portLines()
 {
     QFETCH(QString, text);
-    QFETCH(bool, looked);
-    QFETCH(QString, device);
-    QFETCH(QString, tried);
-    QFETCH(QStringList, present);
-    QFETCH(bool, ended);
+    QFETCH(std::optional<PortLocation>, where);
     QFETCH(QString, line);
     QFETCH(QStringList, details);
-    std::optional<PortLocation> where;
-    if (looked)
-        where = PortLocation{Fields::toInteger16(text).value(), device, tried, present, {}, ended};
     const LinePreview::PortLines lines = LinePreview::portLines(text, where);
     QCOMPARE(lines.line, line);
     QCOMPARE(lines.details, details);
-    QCOMPARE(lines.missing, looked && device.isEmpty());
+    QCOMPARE(lines.missing, where && !where->exists());
 }
 
 // The preview shows what its watcher finds, and has it follow "Port:" as it is typed.

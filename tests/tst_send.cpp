@@ -179,12 +179,12 @@ void tst_Send::drive(QProcess &send, const QString &how, QString &errors)
     if (how == u"INT"_s) {
         QTRY_VERIFY_WITH_TIMEOUT(m_device->received().size() >= 15, kWaitMs);
         ::kill(pid_t(send.processId()), SIGINT);
-    } else if (how == u"stall+HUP"_s) {
+    } else if (how == u"stall+HUP"_s || how == u"stall+INT"_s) {
         QTRY_VERIFY_WITH_TIMEOUT(holdsDevice(), kWaitMs);
-        m_device->hangUp();
-    } else if (how == u"stall+INT"_s) {
-        QTRY_VERIFY_WITH_TIMEOUT(holdsDevice(), kWaitMs);
-        ::kill(pid_t(send.processId()), SIGINT);
+        if (how.endsWith(u"HUP"_s))
+            m_device->hangUp();
+        else
+            ::kill(pid_t(send.processId()), SIGINT);
     } else if (how == u"stall+TERM"_s) {
         QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromLocal8Bit(send.readAllStandardError()))
                                      .contains(u"Poslato povorki"_s),

@@ -134,9 +134,7 @@ void tst_SerialDevice::allByteValuesArriveIntact()
     for (int i = 0; i < 256; ++i)
         all[i] = char(i);
     QVERIFY_NO_FAILURE(m_port->setOutput(all));
-    int exclusive = 0;
-    QCOMPARE(::ioctl(m_pty->deviceSide(), TIOCGEXCL, &exclusive), 0);
-    QCOMPARE(exclusive, 1); // no other program opens it meanwhile
+    QCOMPARE(m_pty->exclusive(), 1); // no other program opens it meanwhile
     QVERIFY_NO_FAILURE(m_port->setPortOpen(false));
     m_pty->startReading();
     QTRY_VERIFY_WITH_TIMEOUT(m_pty->received().size() >= all.size(), kCollectMs);
@@ -144,8 +142,7 @@ void tst_SerialDevice::allByteValuesArriveIntact()
     // Closed for good, the claim is gone although the test still holds the terminal: else a
     // user's next open of it would be refused (root is let through, so look at the flag).
     QTRY_COMPARE_WITH_TIMEOUT(m_lines.inUse(), 0, kCollectMs);
-    QCOMPARE(::ioctl(m_pty->deviceSide(), TIOCGEXCL, &exclusive), 0);
-    QCOMPARE(exclusive, 0);
+    QCOMPARE(m_pty->exclusive(), 0);
     // As the kernel saw it: the lines as the flags say (both off at the open, then RTS on), and a
     // close that drains (TCSBRK 1), never a break, before it gives the claim up.
     QCOMPARE(callsOn(m_pty->path(), {"TIOCMBIS", "TIOCMBIC"}),
