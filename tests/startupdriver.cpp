@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The program as a real process for tst_startup: the real start-up, lock, settings, window, port
 // and end, with the message boxes printed instead of shown. Prints "window" once the window is
-// up. Each line on standard input is a command, answered with "done <name>" once it has run:
-// "txtPort=7" types into a field, "cmdKraj" presses a button, "chkDTR" clicks a box, and "exit"
-// ends the process through exit(), as a library does when the display goes away.
+// up. Each line on standard input is a command, answered with "done <name> repeating=<0|1>
+// open=<0|1>" (the state it left) once it has run: "txtPort=7" types into a field, "cmdKraj"
+// presses a button, "chkDTR" clicks a box, and "exit" ends the process through exit(), as a library
+// does when the display goes away.
 
 #include "app/startup.h"
 #include "app/vorlagen.h"
@@ -70,7 +71,10 @@ int main(int argc, char *argv[])
                 field->setText(line.section(QLatin1Char('='), 1));
             else if (auto *button = window->findChild<QAbstractButton *>(name))
                 button->click();
-            print(QStringLiteral("done %1").arg(name));
+            print(QStringLiteral("done %1 repeating=%2 open=%3")
+                      .arg(name)
+                      .arg(int(window->trainSender().isRepeating()))
+                      .arg(int(window->port().portOpen())));
         }
     });
     return Module1::Run();

@@ -29,6 +29,8 @@ private slots:
     void oneInstance();
     void waysOutLeaveThePortClean_data();
     void waysOutLeaveThePortClean();
+    void unpluggingReportsOnceAndRecovers_data();
+    void unpluggingReportsOnceAndRecovers();
 
 private:
     struct Instance
@@ -47,6 +49,13 @@ private:
     // object, so what only its end frees must not count as a leak (sanitizer builds).
     Instance *start(uid_t user = ::getuid(), bool endsByExit = false);
     QString settingsFile() const { return m_root->filePath("config/vorlagen/vorlagen.conf"); }
+    // Links the terminal as COM7 for the program.
+    void linkAsCom7(const PseudoTerminal &pty)
+    {
+        QVERIFY(QDir(m_root->path()).mkpath("config/vorlagen"));
+        QFile::remove(m_root->filePath("config/vorlagen/com7"));
+        QVERIFY(QFile::link(pty.path(), m_root->filePath("config/vorlagen/com7")));
+    }
 
     std::unique_ptr<QTemporaryDir> m_root;
     uid_t m_user = 0; // who runs the program where its claim matters
@@ -179,8 +188,7 @@ void tst_Startup::waysOutLeaveThePortClean()
     // A program killed elsewhere on an earlier terminal of this number may have left its lock
     // file, which has nothing to do with this terminal (and refuses an ordinary user's open).
     QVERIFY(removeStaleSerialLock(pty.path()));
-    QVERIFY(QDir(m_root->path()).mkpath("config/vorlagen"));
-    QVERIFY(QFile::link(pty.path(), m_root->filePath("config/vorlagen/com7")));
+    linkAsCom7(pty);
     QCOMPARE(QProcess::execute("chown", {"-R", QString::number(user), m_root->path(), pty.path()}),
              0);
 
@@ -255,6 +263,52 @@ void tst_Startup::waysOutLeaveThePortClean()
     QVERIFY(next->process.waitForFinished(kStartTimeout));
     QCOMPARE(pty.exclusive(), refused ? 1 : 0);
     QVERIFY(removeStaleSerialLock(pty.path())); // what the crash left is this test's to clear
+}
+
+void tst_Startup::unpluggingReportsOnceAndRecovers_data()
+{
+    QTest::addColumn<bool>("byDtrClick");
+    QTest::newRow("found by the next train") << false;
+    QTest::newRow("found by a DTR click before it") << true;
+}
+
+// Unplugged while repeating: one box, the repetition over and the port closed. The device back
+// under the same number, "Jednom" sends the train in one write, and no second box comes.
+void tst_Startup::unpluggingReportsOnceAndRecovers()
+{
+    QFETCH(bool, byDtrClick);
+    PseudoTerminal pty; // kept to the end: its number is not to be reused meanwhile
+    if (!pty.ok())
+        QSKIP("no pseudo-terminal can be made here");
+    linkAsCom7(pty);
+    Instance *program = start();
+    QTRY_VERIFY_WITH_TIMEOUT(program->hasWindow(), kStartTimeout);
+    program->process.write("txtPort=7\ntxtPerioda=" + QByteArray(byDtrClick ? "32767" : "10") +
+                           "\ncmdPonavljanje\n");
+    QTRY_VERIFY_WITH_TIMEOUT(program->read().contains("done cmdPonavljanje repeating=1 open=1"),
+                             kStartTimeout);
+    if (!byDtrClick)
+        QTRY_VERIFY_WITH_TIMEOUT(pty.received().size() >= 20, kStartTimeout);
+    pty.hangUp();
+    if (byDtrClick)
+        program->process.write("chkDTR\n");
+    // Well before the first tick of a click's row.
+    QTRY_VERIFY_WITH_TIMEOUT(program->read().contains("critical|"), 20000);
+    program->process.write("txtPort=7\n");
+    QTRY_VERIFY_WITH_TIMEOUT(program->read().contains("done txtPort repeating=0 open=0"),
+                             kStartTimeout);
+    QVERIFY2(program->read().count("critical|Greska !|Greska 301 - ") == 1 &&
+                 program->read().contains(" - MSCommPort\r\n Pokusajte ponovo !\n"),
+             program->read().constData());
+
+    PseudoTerminal back;
+    linkAsCom7(back);
+    program->process.write("cmdJednom\n");
+    QTRY_VERIFY_WITH_TIMEOUT(program->read().contains("done cmdJednom repeating=0 open=0"),
+                             kStartTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(back.received(), QByteArray(10, char(0xF0)), kStartTimeout);
+    QCOMPARE(back.arrivals().size(), 1);
+    QCOMPARE(program->read().count("critical|"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -243,7 +243,7 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce_data()
     QTest::addColumn<int>("number");
     // The device refuses the write but stays open: closing it is ours to do.
     QTest::newRow("queue full") << false << PortError::QueueFull;
-    // The device is gone (found by a tick or a DTR click: tst_endtoend).
+    // The device is gone (found by a tick or a DTR click: tst_startup).
     QTest::newRow("an RTS click") << true << PortError::DeviceGone;
 }
 

@@ -24,7 +24,7 @@ scratch=$root/build/plantfaults-tree
 log=$root/build/plantfaults.log
 build=$root/build/plantfaults
 tsan=$root/build/plantfaults-tsan
-tsan_tests=(tst_serialline tst_serialdevice tst_trainsender tst_precisetimer tst_endtoend)
+tsan_tests=(tst_serialline tst_serialdevice tst_trainsender tst_precisetimer tst_startup)
 # A test that the bound kills cannot clean up after itself: its temporary folders are made in one
 # of this script's own, emptied after every fault; the programs it started go too.
 temporary=$(mktemp -d /tmp/vorlagen-plantfaults.XXXXXX)

@@ -47,7 +47,7 @@ echo "== the engine's tests under ThreadSanitizer"
 # Qt itself is not instrumented: only our own code's accesses are checked
 # (ignore_noninstrumented_modules), and QProcess may fork from a threaded test.
 tsan_tests=(tst_serialline tst_serialdevice tst_trainsender tst_precisetimer tst_window
-            tst_linepreview tst_portwatcher tst_endtoend tst_startup tst_send)
+            tst_linepreview tst_portwatcher tst_startup tst_send)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLAGEN_WERROR=ON -DVORLAGEN_TSAN=ON
 cmake --build build/tsan -j "$jobs" --target "${tsan_tests[@]}" vorlagen-startup-driver vorlagen-send
 TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 die_after_fork=0 suppressions=$root/tests/tsan.supp" \
