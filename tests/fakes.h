@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // What a fake device saw, shared with the test after the device itself is gone.
 struct FakeLine
@@ -90,14 +91,10 @@ private:
 // Every number up to `ports` leads to /dev/ttyUSB<N-1>; no links.
 inline PortMap fakePortMap(int ports)
 {
-    return PortMap(
-        [ports] {
-            QStringList list;
-            for (int i = 0; i < ports; ++i)
-                list << QStringLiteral("/dev/ttyUSB%1").arg(i);
-            return list;
-        },
-        QStringLiteral("/nonexistent-vorlagen-links"));
+    QStringList list;
+    for (int i = 0; i < ports; ++i)
+        list << QStringLiteral("/dev/ttyUSB%1").arg(i);
+    return PortMap([list] { return list; }, QStringLiteral("/nonexistent-vorlagen-links"));
 }
 
 // Ticks only when the test says so; remembers every schedule it began.
@@ -123,19 +120,14 @@ public:
     }
     quint64 missedDeadlines() const override { return m_missed; }
 
-    // A tick of the running schedule, as the real timer delivers it; false when none is due.
-    bool tick()
+    // A tick of the running schedule, as the real timer delivers it (false when none is due); or,
+    // given an older `schedule`, a tick that was due before the last command and arrives after it.
+    bool tick(std::optional<quint64> schedule = std::nullopt)
     {
-        if (!m_handler || !m_enabled || m_interval <= 0)
+        if (!m_handler || (!schedule && (!m_enabled || m_interval <= 0)))
             return false;
-        m_handler(m_schedule);
+        m_handler(schedule.value_or(m_schedule));
         return true;
-    }
-    // A tick that was due before the last command and arrives after it.
-    void staleTick(quint64 schedule)
-    {
-        if (m_handler)
-            m_handler(schedule);
     }
     quint64 schedule() const { return m_schedule; }
 

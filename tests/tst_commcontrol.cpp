@@ -6,8 +6,10 @@
 #include <QTest>
 #include <thread>
 
-// The port object's own rules, over a fake device: what it keeps while closed and what it
-// validates. Failures of real devices are in tst_serialdevice.
+using namespace Qt::StringLiterals;
+
+// The port object's own rules, over a fake device. Failures of real devices are in
+// tst_serialdevice.
 class tst_CommControl : public QObject
 {
     Q_OBJECT
@@ -15,8 +17,6 @@ class tst_CommControl : public QObject
 private slots:
     void init();
 
-    void settings_data();
-    void settings();
     void portNumberWhileOpenIsRefused();
     void missingPortNamesThePortsPresent();
     void backgroundFailureReachesOnlyALivePort();
@@ -33,37 +33,13 @@ void tst_CommControl::init()
         [line = m_line] { return std::make_unique<FakeDevice>(line); }, fakePortMap(2));
 }
 
-void tst_CommControl::settings_data()
-{
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("spaces around the rate") << QStringLiteral(" 9600 ,n,8,1") << true;
-    QTest::newRow("largest 32-bit rate") << QStringLiteral("2147483647,n,8,1") << true;
-    QTest::newRow("beyond 32 bits") << QStringLiteral("2147483648,n,8,1") << false;
-    QTest::newRow("zero") << QStringLiteral("0,n,8,1") << false;
-    QTest::newRow("digits and a letter") << QStringLiteral("12a,n,8,1") << false;
-    QTest::newRow("two stop bits") << QStringLiteral("9600,n,8,2") << false;
-}
-
-void tst_CommControl::settings()
-{
-    QFETCH(QString, settings);
-    QFETCH(bool, accepted);
-    QCOMPARE(m_port->setSettings(QStringLiteral("4800,n,8,1")), std::nullopt);
-    const auto failure = m_port->setSettings(settings);
-    QCOMPARE(!failure, accepted);
-    QCOMPARE(m_port->settings(), accepted ? settings : QStringLiteral("4800,n,8,1"));
-    if (!accepted)
-        QCOMPARE(failure->number, PortError::BadBitRate);
-}
-
 void tst_CommControl::portNumberWhileOpenIsRefused()
 {
     QCOMPARE(m_port->setCommPort(2), std::nullopt);
     QCOMPARE(m_port->setPortOpen(true), std::nullopt);
     QVERIFY(m_port->setCommPort(1)); // no renumbering under an open device
     QCOMPARE(m_port->commPort(), qint16(2));
-    QCOMPARE(m_port->openDevice(), QStringLiteral("/dev/ttyUSB1"));
+    QCOMPARE(m_port->openDevice(), u"/dev/ttyUSB1"_s);
 }
 
 void tst_CommControl::missingPortNamesThePortsPresent()
@@ -84,7 +60,7 @@ void tst_CommControl::backgroundFailureReachesOnlyALivePort()
 {
     QSignalSpy failed(m_port.get(), &CommControl::failedInBackground);
     QCOMPARE(m_port->setPortOpen(true), std::nullopt);
-    const PortFailure lost{PortError::DeviceGone, QStringLiteral("x"), OperatorText::kSourcePort};
+    const PortFailure lost{PortError::DeviceGone, u"x"_s, OperatorText::kSourcePort};
     std::thread([this, lost] { m_line->background(lost); }).join();
     QTRY_COMPARE(failed.size(), 1);
 

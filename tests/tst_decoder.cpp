@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class tst_Decoder : public QObject
 {
     Q_OBJECT
@@ -14,26 +16,17 @@ private slots:
     void walk();
 };
 
-namespace {
-
-QByteArray sent(const PovorkaBuffer &povorka, int count)
-{
-    return QByteArray(reinterpret_cast<const char *>(povorka.data()), count);
-}
-
-} // namespace
-
 // The token cases: the walk decodes each token through HexStringToChar, so they hold for both.
 void tst_Decoder::token_data()
 {
     QTest::addColumn<QString>("token");
     QTest::addColumn<int>("value");
-    QTest::newRow("09") << QStringLiteral("09") << 0x09;
-    QTest::newRow("fF: lower case is no digit") << QStringLiteral("fF") << 0x0F;
-    QTest::newRow("G7: non-digit high") << QStringLiteral("G7") << 0x07;
-    QTest::newRow("7G: non-digit low") << QStringLiteral("7G") << 0x70;
-    QTest::newRow("lone char is high digit") << QStringLiteral("F") << 0xF0;
-    QTest::newRow("digit-like full-width") << QStringLiteral(u"\uff111") << 0x01;
+    QTest::newRow("09") << u"09"_s << 0x09;
+    QTest::newRow("fF: lower case is no digit") << u"fF"_s << 0x0F;
+    QTest::newRow("G7: non-digit high") << u"G7"_s << 0x07;
+    QTest::newRow("7G: non-digit low") << u"7G"_s << 0x70;
+    QTest::newRow("lone char is high digit") << u"F"_s << 0xF0;
+    QTest::newRow("digit-like full-width") << u"\uff111"_s << 0x01;
 }
 
 void tst_Decoder::token()
@@ -48,16 +41,14 @@ void tst_Decoder::walk_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("any separator") << QStringLiteral("FF,00-7E") << QByteArray("\xFF\x00\x7E", 3);
-    QTest::newRow("F0 F: a last lone char") << QStringLiteral("F0 F") << QByteArray("\xF0\xF0", 2);
-    QTest::newRow("no separators") << QStringLiteral("F0F0") << QByteArray("\xF0\x00", 2);
-    QTest::newRow("one trailing space") << QStringLiteral("F0 F0 ") << QByteArray("\xF0\xF0", 2);
-    QTest::newRow("two trailing spaces")
-        << QStringLiteral("F0 F0  ") << QByteArray("\xF0\xF0\x00", 3);
-    QTest::newRow("leading space shifts tokens") << QStringLiteral(" F0") << QByteArray("\x0F", 1);
+    QTest::newRow("any separator") << u"FF,00-7E"_s << QByteArray("\xFF\x00\x7E", 3);
+    QTest::newRow("F0 F: a last lone char") << u"F0 F"_s << QByteArray("\xF0\xF0", 2);
+    QTest::newRow("no separators") << u"F0F0"_s << QByteArray("\xF0\x00", 2);
+    QTest::newRow("one trailing space") << u"F0 F0 "_s << QByteArray("\xF0\xF0", 2);
+    QTest::newRow("two trailing spaces") << u"F0 F0  "_s << QByteArray("\xF0\xF0\x00", 3);
+    QTest::newRow("leading space shifts tokens") << u" F0"_s << QByteArray("\x0F", 1);
     // A letter outside the BMP is one character, so it separates like any other.
-    QTest::newRow("emoji separator")
-        << QStringLiteral(u"1A\U0001F6002B") << QByteArray("\x1A\x2B", 2);
+    QTest::newRow("emoji separator") << u"1A\U0001F6002B"_s << QByteArray("\x1A\x2B", 2);
 }
 
 void tst_Decoder::walk()
@@ -67,7 +58,7 @@ void tst_Decoder::walk()
     PovorkaBuffer povorka{};
     qint16 count = -1;
     QVERIFY(!walkTrain(text, Terminator::None, povorka, count));
-    QCOMPARE(sent(povorka, count), bytes);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(povorka.data()), count), bytes);
     QCOMPARE(trainByteCount(text), qint64(bytes.size()));
 }
 

@@ -83,7 +83,7 @@ void tst_LinePreview::portLines_data()
     QTest::newRow("not looked yet") << u"1"_s << Where() << u"COM1"_s << QStringList();
     QTest::newRow("counted") << u" 1"_s << Where({1, u"/dev/ttyUSB0"_s, u"com1 ili 1."_s, usb0, {}})
                              << u"COM1 = /dev/ttyUSB0"_s << QStringList();
-    QTest::newRow("Windows: the name is the device")
+    QTest::newRow("Windows: COM3 is the device")
         << u"3"_s << Where({3, u"COM3"_s, u"COM3"_s, {u"COM3"_s}, {}}) << u"COM3"_s
         << QStringList();
     QTest::newRow("missing") << u"2"_s << Where({2, {}, u"com2 ili 2."_s, usb0, {}})

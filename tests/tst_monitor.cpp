@@ -164,14 +164,14 @@ void tst_Monitor::clearsTheClaimOfAKilledProgram()
     QVERIFY(send.waitForFinished(kWaitMs));
     QTRY_VERIFY_WITH_TIMEOUT(monitor.out().contains(u"port zatvoren"_s), kWaitMs);
     // Looked at once the monitor has seen the close: this open is one more to it.
-    const int terminal = ::open(QFile::encodeName(QFileInfo(link()).canonicalFilePath()),
-                                O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const QString terminalPath = QFileInfo(link()).canonicalFilePath();
+    const int terminal =
+        ::open(QFile::encodeName(terminalPath), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     QVERIFY(terminal >= 0);
     int exclusive = -1;
     QCOMPARE(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
     ::close(terminal);
     QCOMPARE(exclusive, 0);
-    const QString terminalPath = QFileInfo(link()).canonicalFilePath();
     monitor.terminate();
     QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, kWaitMs);
     QVERIFY2(monitor.out().contains(u"Uklonjena datoteka zakljucavanja "_s),

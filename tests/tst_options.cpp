@@ -92,9 +92,8 @@ void tst_Options::answersWithoutDisplayOrLock()
 
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(QDir(home.path()).mkdir(u"run"_s));
-    QVERIFY(QFile::setPermissions(home.filePath(u"run"_s),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(
+        QDir(home.path()).mkdir(u"run"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"HOME"_s, home.path());
     env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));

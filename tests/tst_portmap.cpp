@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // Port numbers to devices: the operator's links first, then the ports present in their order;
 // on Windows COM<N> as Windows lists it. Devices here are plain files in a temporary folder;
 // nothing is opened. Also what Windows' error numbers mean on the way to a device.
@@ -80,7 +82,7 @@ void tst_PortMap::locate_data()
     const QString adapter = m_dev + "adapter";
     QTest::newRow("link wins over counting, no listing") << false << qint16(1) << adapter << false;
     QTest::newRow("no link: ports present in order")
-        << false << qint16(3) << QStringLiteral("/dev/ttyUSB0") << true;
+        << false << qint16(3) << u"/dev/ttyUSB0"_s << true;
     QTest::newRow("links resolved to the device")
         << false << qint16(5) << m_dev + "ttyUSB7" << false;
     QTest::newRow("dangling link: no counting, the list for the message")
@@ -90,9 +92,8 @@ void tst_PortMap::locate_data()
     QTest::newRow("beyond the ports present") << false << qint16(4) << QString() << true;
     QTest::newRow("below one") << false << qint16(0) << QString() << true;
     // Windows: the number names the port, which is there when listed; links play no part.
-    QTest::newRow("COM listed") << true << qint16(10) << QStringLiteral("COM10") << true;
-    QTest::newRow("COM listed in lower case")
-        << true << qint16(3) << QStringLiteral("COM3") << true;
+    QTest::newRow("COM listed") << true << qint16(10) << u"COM10"_s << true;
+    QTest::newRow("COM listed in lower case") << true << qint16(3) << u"COM3"_s << true;
     QTest::newRow("COM not listed, link or not") << true << qint16(1) << QString() << true;
 }
 
@@ -110,7 +111,7 @@ void tst_PortMap::locate()
             ++listings;
             return ports;
         },
-        m_dir.filePath(QStringLiteral("links")),
+        m_dir.filePath(u"links"_s),
         comNames ? PortMap::Naming::ComNames : PortMap::Naming::Counted);
     const PortLocation where = map.locate(number);
     QCOMPARE(where.device, expected);

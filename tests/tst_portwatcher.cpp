@@ -36,16 +36,12 @@ void tst_PortWatcher::locationFollowsTheFolders()
     QStringList ports{u"/dev/ttyUSB0"_s};
     std::atomic<bool> onOwnThread{false};
     PortWatcher watcher;
-    watcher.setPortMap(PortMap(
-                           [&] {
-                               onOwnThread =
-                                   onOwnThread || QThread::currentThread() ==
-                                                      QCoreApplication::instance()->thread();
-                               std::lock_guard guard(lock);
-                               return ports;
-                           },
-                           links),
-                       dev);
+    const auto list = [&] {
+        onOwnThread = onOwnThread || QThread::currentThread() == qApp->thread();
+        std::lock_guard guard(lock);
+        return ports;
+    };
+    watcher.setPortMap(PortMap(list, links), dev);
     // The device the number leads to, "none", "ended", or "?" until the watcher has looked.
     const auto leadsTo = [&] {
         const auto where = watcher.location();
@@ -88,14 +84,12 @@ void tst_PortWatcher::locationFollowsTheFolders()
     {
         PortWatcher slow;
         slow.setPortNumber(1);
-        slow.setPortMap(PortMap(
-                            [&] {
-                                QThread::msleep(100); // a slow system
-                                listed = true;
-                                return QStringList();
-                            },
-                            links),
-                        dev);
+        const auto listSlowly = [&] {
+            QThread::msleep(100); // a slow system
+            listed = true;
+            return QStringList();
+        };
+        slow.setPortMap(PortMap(listSlowly, links), dev);
     }
     QVERIFY(listed);
 

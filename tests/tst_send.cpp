@@ -156,12 +156,9 @@ bool tst_Send::start(QProcess &send, const QStringList &arguments, const QString
     const QString redirect = how == u"folder"_s   ? u" < /"_s
                              : how == u"closed"_s ? u" <&-"_s
                                                   : u""_s;
-    if (redirect.isEmpty())
-        send.start(QStringLiteral(VORLAGEN_SEND), arguments);
-    else
-        send.start(u"/bin/sh"_s, QStringList{u"-c"_s, u"exec \"$0\" \"$@\""_s + redirect,
-                                             QStringLiteral(VORLAGEN_SEND)} +
-                                     arguments);
+    send.start(u"/bin/sh"_s, QStringList{u"-c"_s, u"exec \"$0\" \"$@\""_s + redirect,
+                                         QStringLiteral(VORLAGEN_SEND)} +
+                                 arguments);
     return send.waitForStarted(kWaitMs);
 }
 

@@ -18,6 +18,8 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+using namespace Qt::StringLiterals;
+
 // A port call that must succeed; a failure shows its report text.
 #define QVERIFY_NO_FAILURE(call)                                                                   \
     do {                                                                                           \
@@ -89,9 +91,8 @@ void tst_SerialDevice::initTestCase()
 {
     QVERIFY(m_config.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    QVERIFY(QDir(m_config.path()).mkpath(QStringLiteral("vorlagen")));
-    qputenv("VORLAGEN_IOCTL_LOG",
-            QFile::encodeName(m_config.filePath(QStringLiteral("ioctl.log"))));
+    QVERIFY(QDir(m_config.path()).mkpath(u"vorlagen"_s));
+    qputenv("VORLAGEN_IOCTL_LOG", QFile::encodeName(m_config.filePath(u"ioctl.log"_s)));
 }
 
 void tst_SerialDevice::init()
@@ -119,7 +120,7 @@ void tst_SerialDevice::cleanup()
 
 void tst_SerialDevice::linkAs(int number, const QString &target)
 {
-    const QString link = m_config.filePath(QStringLiteral("vorlagen/com%1").arg(number));
+    const QString link = m_config.filePath(u"vorlagen/com%1"_s.arg(number));
     QFile::remove(link);
     QVERIFY(QFile::link(target, link));
 }
@@ -227,8 +228,7 @@ void tst_SerialDevice::hangUpWhileDraining()
     QTRY_COMPARE(background.count(), 1);
     const auto told = background.first().first().value<PortFailure>();
     QCOMPARE(told.number, PortError::DeviceGone);
-    QVERIFY2(told.description.contains(QStringLiteral("bajtova nije poslato")),
-             qPrintable(told.description));
+    QVERIFY2(told.description.contains(u"bajtova nije poslato"_s), qPrintable(told.description));
     QCoreApplication::processEvents();
     QCOMPARE(background.count(), 1);
 }

@@ -10,6 +10,8 @@
 #include <map>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // What the fake device did, shared with the test: the line owns the fake and outlives the test's
@@ -156,7 +158,7 @@ private:
 void tst_SerialLine::init()
 {
     static int cases = 0;
-    m_path = QStringLiteral("/fake/line%1").arg(++cases);
+    m_path = u"/fake/line%1"_s.arg(++cases);
     m_wire = std::make_shared<Wire>();
     m_told = 0;
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "fakes.h"
+#include "train/precisetimer.h"
 #include "train/trainsender.h"
 
 #include <QTest>
 
-#include "train/precisetimer.h"
+using namespace Qt::StringLiterals;
 
 // The send commands against a fake port, a hand-ticked timer and recorded message boxes.
 class tst_TrainSender : public QObject
@@ -81,7 +82,7 @@ void tst_TrainSender::lineBoxesFollowClicks()
     m_sender->chkRTS_Click();
     if (!openFirst)
         QCOMPARE(m_sender->SetUpCommPort(), qint16(0));
-    QCOMPARE(m_line->calls.join(QStringLiteral(", ")), "open /dev/ttyUSB0 115200 " + lines);
+    QCOMPARE(m_line->calls.join(u", "_s), "open /dev/ttyUSB0 115200 " + lines);
     QVERIFY(m_messenger.boxes.isEmpty());
 }
 
@@ -92,10 +93,10 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     m_sender->cmdPonavljanje_Click();
     QVERIFY(m_line->writes.isEmpty()); // the first train comes one period later
     const quint64 schedule = timer().schedule();
-    m_panel.train = QStringLiteral("11 22");
-    m_panel.period = QStringLiteral(" 000007 "); // spaces and leading zeros are fine
-    m_panel.port = QStringLiteral("2");          // port and rate wait for the next open
-    m_panel.rate = QStringLiteral("9600");
+    m_panel.train = u"11 22"_s;
+    m_panel.period = u" 000007 "_s;  // spaces and leading zeros are fine
+    m_panel.port = u"2"_s;           // port and rate wait for the next open
+    m_panel.rate = u" 2147483647"_s; // the largest rate; spaces are fine
     // The window polls while a send holds the lock: what it reads takes none (a read that took
     // it would hang here).
     QList<quint64> polled;
@@ -111,7 +112,7 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
 
     m_sender->cmdPonavljanje_Click();
     QCOMPARE(timer().interval(), 7);
-    timer().staleTick(schedule); // due before this click: sends nothing
+    timer().tick(schedule); // due before this click: sends nothing
     QCOMPARE(m_line->writes.size(), 1);
     QVERIFY(timer().tick());
     QCOMPARE(m_line->writes.last(), QByteArray("\x11\x22", 2));
@@ -120,18 +121,18 @@ void tst_TrainSender::editsWhileRepeatingWaitForPonavljanje()
     const quint64 stopped = timer().schedule();
     m_sender->cmdStop_Click();
     QVERIFY(!timer().isEnabled());
-    timer().staleTick(stopped);
+    timer().tick(stopped);
     QCOMPARE(m_line->writes.size(), 2);
 
     m_sender->cmdPonavljanje_Click();
-    m_panel.train = QStringLiteral("AB");
+    m_panel.train = u"AB"_s;
     m_sender->cmdJednom_Click(); // sent on the repetition's port
     QVERIFY(!m_sender->isRepeating());
     QVERIFY(!m_port->portOpen());
     QCOMPARE(m_line->writes.mid(2), QList<QByteArray>{QByteArray("\xAB", 1)});
-    QCOMPARE(m_line->calls.filter(QStringLiteral("open")),
-             QStringList({QStringLiteral("open /dev/ttyUSB0 115200 dtr=1 rts=0"),
-                          QStringLiteral("open /dev/ttyUSB1 9600 dtr=1 rts=0")}));
+    QCOMPARE(m_line->calls.filter(u"open"_s),
+             QStringList({u"open /dev/ttyUSB0 115200 dtr=1 rts=0"_s,
+                          u"open /dev/ttyUSB1 2147483647 dtr=1 rts=0"_s}));
     QVERIFY(m_messenger.boxes.isEmpty());
 }
 
@@ -140,7 +141,7 @@ void tst_TrainSender::nothingToSendSendsNothing()
 {
     m_sender->cmdStop_Click();
     QVERIFY(m_line->calls.isEmpty());
-    m_panel.period = QStringLiteral("0");
+    m_panel.period = u"0"_s;
     m_sender->cmdPonavljanje_Click();
     QVERIFY(m_port->portOpen());
     QVERIFY(!timer().tick());
@@ -149,11 +150,11 @@ void tst_TrainSender::nothingToSendSendsNothing()
     QVERIFY(!m_sender->isRepeating());
 
     m_panel.train.clear();
-    m_panel.period = QStringLiteral("100");
+    m_panel.period = u"100"_s;
     m_sender->cmdJednom_Click();
     m_sender->cmdPonavljanje_Click();
     QVERIFY(timer().tick());
-    QCOMPARE(m_line->calls.filter(QStringLiteral("open")).size(), 3);
+    QCOMPARE(m_line->calls.filter(u"open"_s).size(), 3);
     QVERIFY(m_line->writes.isEmpty());
     QVERIFY(m_messenger.boxes.isEmpty());
 }
@@ -166,8 +167,8 @@ void tst_TrainSender::refusedCommandChangesNothing_data()
     QTest::addColumn<QString>("start"); // of the box's text
     QTest::addColumn<QString>("end");
 
-    const QString window = QStringLiteral(" - VorlaGen\r\n Pokusajte ponovo !");
-    const QString port = QStringLiteral(" - MSCommPort\r\n Pokusajte ponovo !");
+    const QString window = u" - VorlaGen\r\n Pokusajte ponovo !"_s;
+    const QString port = u" - MSCommPort\r\n Pokusajte ponovo !"_s;
     // clang-format off
     QTest::newRow("letter for port") << "Jednom" << "port" << "A" << "Greska 101 - " << window;
     QTest::newRow("empty port") << "Ponavljanje" << "port" << "" << "Greska 101 - " << window;
@@ -178,6 +179,8 @@ void tst_TrainSender::refusedCommandChangesNothing_data()
     QTest::newRow("port 0") << "Ponavljanje" << "port" << "0" << "Greska 103 - " << port;
     QTest::newRow("port -32768") << "Jednom" << "port" << "-32768" << "Greska 103 - " << port;
     QTest::newRow("rate not a number") << "Jednom" << "rate" << "brzo" << "Greska 104 - " << port;
+    QTest::newRow("rate 0") << "Jednom" << "rate" << "0" << "Greska 104 - " << port;
+    QTest::newRow("rate 2^31") << "Jednom" << "rate" << "2147483648" << "Greska 104 - " << port;
     // The largest number in range is looked for, and not there.
     QTest::newRow("no port 32767") << "Jednom" << "port" << "32767" << "Greska 201 - " << port;
     // Hex, a decimal point and digits of other scripts are no whole number either.
@@ -219,7 +222,7 @@ void tst_TrainSender::refusedCommandChangesNothing()
     const QStringList calls = m_line->calls;
     const quint64 schedule = timer().schedule();
     const PovorkaBuffer povorka = m_sender->povorka();
-    m_panel.train = QStringLiteral("11 22 33"); // decoded, it would show in the buffer
+    m_panel.train = u"11 22 33"_s; // decoded, it would show in the buffer
     (field == QLatin1String("port")     ? m_panel.port
      : field == QLatin1String("rate")   ? m_panel.rate
      : field == QLatin1String("period") ? m_panel.period
@@ -259,7 +262,7 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
     QCOMPARE(m_line->writes.size(), 1);
     if (byClick) {
         m_line->failWrite =
-            PortFailure{PortError::DeviceGone, QStringLiteral("nestao"), OperatorText::kSourcePort};
+            PortFailure{PortError::DeviceGone, u"nestao"_s, OperatorText::kSourcePort};
         m_sender->chkRTS_Click();
     } else {
         m_line->waiting = 1024 - 9;
@@ -276,7 +279,7 @@ void tst_TrainSender::failureDuringRepetitionStopsAndReportsOnce()
     m_line->waiting = 0;
     m_sender->cmdPonavljanje_Click();
     QCOMPARE(m_messenger.boxes.size(), 1);
-    QVERIFY(m_messenger.boxes.first().text.startsWith(QStringLiteral("Greska %1 - ").arg(number)));
+    QVERIFY(m_messenger.boxes.first().text.startsWith(u"Greska %1 - "_s.arg(number)));
     QVERIFY(timer().tick());
     QCOMPARE(m_line->writes.size(), 2);
     QCoreApplication::processEvents();
@@ -291,13 +294,13 @@ void tst_TrainSender::boxesNeverStack()
     m_messenger.whileShown = [this] {
         if (m_messenger.boxes.size() == 1)
             emit m_port->failedInBackground(
-                PortFailure{PortError::DeviceGone, QStringLiteral("x"), OperatorText::kSourcePort});
+                PortFailure{PortError::DeviceGone, u"x"_s, OperatorText::kSourcePort});
     };
-    m_panel.period = QStringLiteral("abc");
+    m_panel.period = u"abc"_s;
     m_sender->cmdPonavljanje_Click();
     QCOMPARE(m_messenger.boxes.size(), 2);
     QCOMPARE(m_messenger.mostAtOnce, 1);
-    QVERIFY(m_messenger.boxes.last().text.startsWith(QStringLiteral("Greska 301 - x")));
+    QVERIFY(m_messenger.boxes.last().text.startsWith(u"Greska 301 - x"_s));
 }
 
 // The real timer ticks every millisecond on its own thread while every command runs: each write
@@ -309,11 +312,10 @@ void tst_TrainSender::ticksRaceEveryCommand()
     Engine::Parts parts = fakeParts(line);
     parts.timer = std::make_unique<PreciseTimer>();
     FakePanel panel;
-    panel.period = QStringLiteral("1");
+    panel.period = u"1"_s;
     Engine engine(std::move(parts), panel, m_messenger);
     TrainSender &sender = engine.sender();
-    const QStringList trains{QStringLiteral("11 11 11 11"), QStringLiteral("22 22"),
-                             QStringLiteral("33 33 33 33 33 33")};
+    const QStringList trains{u"11 11 11 11"_s, u"22 22"_s, u"33 33 33 33 33 33"_s};
     for (int round = 0; round < 200; ++round) {
         panel.train = trains[round % 3];
         panel.dtr = round % 2 ? Panel::CheckState::Checked : Panel::CheckState::Unchecked;

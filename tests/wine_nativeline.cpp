@@ -86,9 +86,8 @@ BOOL WINAPI onGetCommState(HANDLE handle, LPDCB dcb)
         dcb->BaudRate = g_calls.lineRate;
     if (!g_calls.staleDcb)
         return TRUE;
-    dcb->fOutxCtsFlow = dcb->fOutxDsrFlow = dcb->fDsrSensitivity = TRUE;
+    dcb->fOutxCtsFlow = dcb->fOutxDsrFlow = dcb->fDsrSensitivity = dcb->fAbortOnError = TRUE;
     dcb->fOutX = dcb->fInX = dcb->fParity = dcb->fNull = dcb->fErrorChar = TRUE;
-    dcb->fAbortOnError = TRUE;
     dcb->fTXContinueOnXoff = FALSE;
     dcb->fDtrControl = DTR_CONTROL_HANDSHAKE;
     dcb->fRtsControl = RTS_CONTROL_TOGGLE;
