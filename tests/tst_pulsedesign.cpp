@@ -84,6 +84,9 @@ void tst_PulseDesign::answers_data()
     // Five bits a pulse at 192308 b/s would be more exact still, by less than 0,01 %.
     row("square wave at any rate: one bit a pulse, its most exact rate", square,
         u"Brzina: 38462 b/s\nPovorka: 55\n"_s);
+    // 19615 b/s makes it in one byte, but 1,96 % off.
+    row("the smallest error at any rate, in more bytes", u"L104us H104us L150us"_s,
+        u"Brzina: 47372 b/s\nPovorka: F0 C0\n2 bajta, na liniji 422,2 us, najveca greska 1,49 %"_s);
     row("idle before and after a burst", u"H1ms L52us H52us L104us H52us"_s,
         u"Brzina: 19231 b/s\nPovorka: F9\n1 bajt, na liniji 520 us, najveca greska 0,00 % "
         "(dozvoljeno 2 %)\n"
