@@ -19,26 +19,6 @@ QString repeated(const QString &text, int times)
     return QStringList(times, text).join(u' ');
 }
 
-// The widths the waveform model shows for a design's bytes: (level, bits) per run.
-QList<QPair<bool, qint64>> modelRuns(const QByteArray &bytes)
-{
-    QList<QPair<bool, qint64>> runs;
-    for (const LineRun &run : lineRuns(bytes))
-        runs.append({run.level, run.bits});
-    return runs;
-}
-
-// The widths the designer claims, and the high bits that end the train.
-QList<QPair<bool, qint64>> claimedRuns(const Design &design)
-{
-    QList<QPair<bool, qint64>> runs;
-    for (const MadePulse &pulse : design.pulses)
-        if (pulse.role == Role::Train)
-            runs.append({pulse.wanted.level == Level::High, pulse.bits});
-    runs.append({true, design.trailingBits});
-    return runs;
-}
-
 double errorAt(int bits, double rate, double seconds)
 {
     return std::abs(bits / (rate * seconds) - 1.0);
@@ -217,23 +197,26 @@ void tst_PulseDesign::linesAgreeWithTheModel()
             QVERIFY2(answer.design, where + " " + answer.refusal.toLatin1());
         if (!answer.design) {
             ++refusals;
-            QVERIFY2(answer.refusal.startsWith(u"Impuls "_s) ||
-                         answer.refusal.startsWith(u"Nema niskog impulsa"_s),
-                     where);
             continue;
         }
         ++designs;
         const Design &made = *answer.design;
-        QVERIFY2(modelRuns(made.bytes) == claimedRuns(made), where);
         QCOMPARE(Fields::bitRate(QString::number(made.bitRate)), made.bitRate);
         QVERIFY(made.bytes.size() <= trainCapacity(Terminator::Zero));
         QCOMPARE(summarizeLine(trainText(made.bytes), u"1"_s, u"0"_s, 2000).firstBytes, made.bytes);
+        // (level, bits) per run: as the model shows the bytes, and as the designer claims them.
+        QList<QPair<bool, qint64>> model, claimed;
+        for (const LineRun &run : lineRuns(made.bytes))
+            model.append({run.level, run.bits});
         for (const MadePulse &pulse : made.pulses) {
             if (pulse.role != Role::Train)
                 continue;
+            claimed.append({pulse.wanted.level == Level::High, pulse.bits});
             QCOMPARE(pulse.error, errorAt(pulse.bits, made.bitRate, pulse.wanted.seconds));
             QVERIFY2(pulse.error <= options.tolerance + 1e-9, where);
         }
+        claimed.append({true, made.trailingBits}); // the stop bits and the idle line after
+        QVERIFY2(model == claimed, where);
         if (options.rates == Rates::Standard)
             QVERIFY(std::find(std::begin(Fields::kStandardBitRates),
                               std::end(Fields::kStandardBitRates),

@@ -2,6 +2,7 @@
 #include "ioctllog.h"
 #include "pseudoterminal.h"
 #include "serial/commcontrol.h"
+#include "serial/portbusy.h"
 #include "serial/seriallines.h"
 #include "serial/serialportdevice.h"
 #include "texts/failures.h"
@@ -17,6 +18,7 @@
 // The kernel's termios2 (exact rates) clashes with <termios.h>; ioctl() alone is used here.
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 
 using namespace Qt::StringLiterals;
 
@@ -77,6 +79,7 @@ private slots:
     void portInUse_data();
     void portInUse();
     void hangUpWhileDraining();
+    void lockOfAZombieIsStale();
 
 private:
     void linkAs(int number, const QString &target);
@@ -231,6 +234,23 @@ void tst_SerialDevice::hangUpWhileDraining()
     QVERIFY2(told.description.contains(u"bajtova nije poslato"_s), qPrintable(told.description));
     QCoreApplication::processEvents();
     QCOMPARE(background.count(), 1);
+}
+
+// A lock file whose program has ended but not yet been reaped (a zombie) holds nothing.
+void tst_SerialDevice::lockOfAZombieIsStale()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    siginfo_t info{};
+    QCOMPARE(::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT), 0); // ended, not reaped
+    QFile lock(QDir::temp().filePath(u"LCK..vorlagen-zombie-%1"_s.arg(child)));
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(QByteArray::number(child) + "\nx\nh\n"));
+    lock.close();
+    const bool removed = removeStaleSerialLock(u"/dev/vorlagen-zombie-%1"_s.arg(child));
+    const bool kept = lock.exists() && lock.remove();
+    ::waitpid(child, nullptr, 0);
+    QVERIFY(removed && !kept);
 }
 
 QTEST_GUILESS_MAIN(tst_SerialDevice)

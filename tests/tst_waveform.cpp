@@ -41,9 +41,6 @@ void tst_Waveform::summary_data()
     QTest::addColumn<QString>("period");
     QTest::addColumn<bool>("outlasts");
     QTest::addColumn<QString>("text");
-    QTest::newRow("defaults") << kTen << u"115200"_s << u"100"_s << false
-                              << u"10 bajtova, 100 bitova, na liniji 868 us\n"
-                                 u"Perioda 100 ms, linija zauzeta 0,9 %"_s;
     QTest::newRow("10 ms is too short") << kTen << u"9600"_s << u"10"_s << true
                                         << u"10 bajtova, 100 bitova, na liniji 10,4 ms\n"
                                            u"Perioda 10 ms, linija zauzeta 104 %\n"
