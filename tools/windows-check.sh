@@ -16,7 +16,7 @@ moc=/usr/lib/qt6/libexec/moc
 # The tests that tests/CMakeLists.txt builds on Unix only (pseudo-terminals, processes, the
 # Wine driver). Every other tests/*.cpp is built on Windows too, so it is compiled here.
 unix_only=(startupdriver.cpp tst_startup.cpp tst_serialdevice.cpp ioctlrecorder.cpp tst_monitor.cpp tst_options.cpp
-           tst_send.cpp wine_driver.cpp)
+           tst_send.cpp tst_realtimekit.cpp wine_driver.cpp)
 
 shopt -s nullglob
 sources=()
