@@ -37,7 +37,8 @@ void tst_PortWatcher::locationFollowsTheFolders()
     std::atomic<bool> onOwnThread{false};
     PortWatcher watcher;
     const auto list = [&] {
-        onOwnThread = onOwnThread || QThread::currentThread() == qApp->thread();
+        onOwnThread =
+            onOwnThread || QThread::currentThread() == QCoreApplication::instance()->thread();
         std::lock_guard guard(lock);
         return ports;
     };
